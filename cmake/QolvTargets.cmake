@@ -1,0 +1,14 @@
+# Helpers shared by the subsystem folders.
+
+# qolv_library(<name> DIRS <folder>... [LIBS ...]): a static library of every source in the folders.
+function(qolv_library name)
+  cmake_parse_arguments(Q "" "" "DIRS;LIBS" ${ARGN})
+  set(sources)
+  foreach(dir IN LISTS Q_DIRS)
+    file(GLOB found CONFIGURE_DEPENDS ${dir}/*.cpp)
+    list(APPEND sources ${found})
+  endforeach()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${Q_LIBS})
+endfunction()

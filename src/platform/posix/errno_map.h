@@ -1,0 +1,12 @@
+#pragma once
+#include <cstdint>
+
+namespace qolv::platform::posix {
+
+// Maps an errno value to its Windows equivalent where one exists; other values pass through.
+uint32_t FromErrno(int error);
+
+// Sets the thread's system error from errno and returns the mapped value.
+uint32_t SetSystemErrorFromErrno();
+
+}  // namespace qolv::platform::posix

@@ -1,0 +1,51 @@
+#include "platform/process_info.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace qolv::platform {
+
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
+uint32_t CurrentThreadId() {
+  thread_local const uint32_t id = static_cast<uint32_t>(::syscall(SYS_gettid));
+  return id;
+}
+
+std::string ExecutablePath() {
+  char buffer[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return {};
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
+uint32_t ProcessorCount() {
+  static const uint32_t count = [] {
+    const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<uint32_t>(n) : 1u;
+  }();
+  return count;
+}
+
+bool IsDebuggerAttached() {
+  // A tracer (gdb, strace, lldb) shows up as a non-zero TracerPid.
+  FILE* f = std::fopen("/proc/self/status", "r");
+  if (f == nullptr) return false;
+  char line[256];
+  bool traced = false;
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    if (std::strncmp(line, "TracerPid:", 10) == 0) {
+      traced = std::strtol(line + 10, nullptr, 10) != 0;
+      break;
+    }
+  }
+  std::fclose(f);
+  return traced;
+}
+
+}  // namespace qolv::platform

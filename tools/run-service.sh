@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds the release configuration and runs the service in the foreground (Ctrl-C stops it).
+# The sample SDK library is built into the same folder, beside the executable.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake --preset release >/dev/null
+cmake --build --preset release --target QolvPrinterProxy QolvTovuWindowsSDK
+exec build/release/bin/QolvPrinterProxy
