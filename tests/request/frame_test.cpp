@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
 #include <stdexcept>
@@ -17,13 +18,17 @@ using Bytes = std::vector<uint8_t>;
 // A request header as a client might send it: odd constant byte, zeros inside the id, a
 // timestamp of its own.
 Bytes RequestHeader(uint8_t type, uint32_t bodyLength) {
-  Bytes h = {'Q', 'V', 0x7E, type};
   const uint8_t id[32] = {'i', 'd', 0, '7', 0, 0, 0xFF, 0x80, 'x', 'y', 'z', 0,  1,  2,   3,   4,
                           5,   6,   7, 8,   9, 10, 11, 12,   13,  14,  15,  16, 17, 'e', 'n', 'd'};
-  h.insert(h.end(), id, id + 32);
   const uint8_t timestamp[8] = {0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02, 0x03, 0x04};
-  h.insert(h.end(), timestamp, timestamp + 8);
-  for (int shift = 24; shift >= 0; shift -= 8) h.push_back(static_cast<uint8_t>(bodyLength >> shift));
+  Bytes h(FrameHeader::kSize);
+  h[0] = 'Q';
+  h[1] = 'V';
+  h[2] = 0x7E;
+  h[3] = type;
+  std::copy(id, id + 32, h.begin() + 4);
+  std::copy(timestamp, timestamp + 8, h.begin() + 36);
+  for (int i = 0; i < 4; ++i) h[44 + i] = static_cast<uint8_t>(bodyLength >> (24 - 8 * i));
   return h;
 }
 
@@ -112,7 +117,7 @@ TEST(TcpRequestSession, CopiesHeaderAndBody) {
   header[3] = 0x55;
   body[0] = 'X';
   EXPECT_EQ(session.Type(), TPMT_RAW_MSG);
-  EXPECT_EQ(session.Body(), std::string(body + 1, 4).insert(0, 1, 'a'));
+  EXPECT_EQ(session.Body(), std::string("a\0bcd", 5));
   EXPECT_EQ(session.ConnectionId(), 77u);
   EXPECT_EQ(session.LocalPort(), 9199);
 
