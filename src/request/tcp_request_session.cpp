@@ -18,7 +18,8 @@ bool TcpRequestSession::Parse() {
   // The body is read as a zero-terminated text: anything behind a zero byte is not part of it.
   document.Parse(body_.c_str());
   if (document.HasParseError() || !document.IsObject()) {
-    Logger::Instance().Print(DBG_ERROR, "TcpRequestSession exception, body parse failed, data=%s", body_.c_str());
+    Logger::Instance().Print(DBG_ERROR, "TcpRequestSession exception, body parse failed, data=%s",
+                             body_.c_str());
     return false;
   }
   ReadStringMember(document, "action", action_);

@@ -65,7 +65,8 @@ class LoggerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    folder_ = fs::temp_directory_path() / ("qolv-log-" + std::to_string(platform::CurrentProcessId()) + "-" + name);
+    folder_ =
+        fs::temp_directory_path() / ("qolv-log-" + std::to_string(platform::CurrentProcessId()) + "-" + name);
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     {
@@ -100,10 +101,10 @@ TEST_F(LoggerTest, LinesHaveTheExactLayout) {
   logger.Print(DBG_ERROR, "n=%d s=%s u=%u", -7, "text", 4000000000u);
   logger.WriteLine(DBG_SESSION, "ends in a line break\r\n");
 
-  const std::string expected = Head() + "*** before configure\r\n" +              //
+  const std::string expected = Head() + "*** before configure\r\n" +             //
                                Head() + "QolvPrinterProxy*** hello world\r\n" +  //
-                               Head() + "QolvPrinterProxy@@@ n=-7 s=text u=4000000000\r\n" +
-                               Head() + "QolvPrinterProxy=== ends in a line break\r\n\r\n";
+                               Head() + "QolvPrinterProxy@@@ n=-7 s=text u=4000000000\r\n" + Head() +
+                               "QolvPrinterProxy=== ends in a line break\r\n\r\n";
   EXPECT_EQ(ReadFile(LogFile("20210601")), expected);
 
   const std::vector<std::string> debug = DebugLines();
@@ -145,7 +146,8 @@ TEST_F(LoggerTest, PrintRaisesWhenTheFormatCannotBeExpanded) {
   // A wide text that has no narrow form makes the C runtime fail the expansion.
   const wchar_t unpaired[] = {static_cast<wchar_t>(0xD800), 0};
   char probe[16];
-  if (std::snprintf(probe, sizeof probe, "%ls", unpaired) >= 0) GTEST_SKIP() << "this C runtime narrows anything";
+  if (std::snprintf(probe, sizeof probe, "%ls", unpaired) >= 0)
+    GTEST_SKIP() << "this C runtime narrows anything";
   Logger logger = MakeLogger();
   logger.Configure();
   EXPECT_THROW(logger.Print(DBG_INFO, "%ls", unpaired), std::runtime_error);
@@ -213,7 +215,8 @@ TEST_F(LoggerTest, DaySwitchKeepsWhatAFileOfTheNewDayHolds) {
   WriteFile(LogFile("20210602"), "kept\r\n");
   SetDay(2);
   logger.WriteLine(DBG_INFO, "b");
-  EXPECT_EQ(ReadFile(LogFile("20210602")), "kept\r\n" + ("2021/06/02" + Head().substr(10)) + "QolvPrinterProxy*** b\r\n");
+  EXPECT_EQ(ReadFile(LogFile("20210602")),
+            "kept\r\n" + ("2021/06/02" + Head().substr(10)) + "QolvPrinterProxy*** b\r\n");
 }
 
 TEST_F(LoggerTest, NewDayFileThatCannotBeCreatedLosesTheLineAndIsTriedAgain) {
@@ -246,7 +249,8 @@ TEST_F(LoggerTest, ByteOrderMarkOfTheStartFileIsRepeatedInNewFiles) {
   SetDay(2);
   logger.WriteLine(DBG_INFO, "b");
   EXPECT_EQ(ReadFile(LogFile("20210601")), mark + "old\r\n" + Head() + "QolvPrinterProxy*** a\r\n");
-  EXPECT_EQ(ReadFile(LogFile("20210602")), mark + "2021/06/02" + Head().substr(10) + "QolvPrinterProxy*** b\r\n");
+  EXPECT_EQ(ReadFile(LogFile("20210602")),
+            mark + "2021/06/02" + Head().substr(10) + "QolvPrinterProxy*** b\r\n");
 
   // Anything but exactly FF FE at the start means plain files.
   for (const std::string& start : {std::string("\xFF"), std::string("\xFE\xFF"), std::string()}) {
@@ -293,8 +297,9 @@ TEST_F(LoggerTest, ManyThreadsNeverInterleaveLines) {
   const std::string pid = std::to_string(platform::CurrentProcessId());
   for (int t = 0; t < kThreads; ++t) {
     for (int i = 0; i < kLinesEach; ++i) {
-      expected.insert("2021/06/01 09:05:07.042 " + pid + " " + std::to_string(threadIds[t]) + " QolvPrinterProxy*** t" +
-                      std::to_string(t) + " #" + std::to_string(i) + " " + std::string(300, static_cast<char>('a' + t)));
+      expected.insert("2021/06/01 09:05:07.042 " + pid + " " + std::to_string(threadIds[t]) +
+                      " QolvPrinterProxy*** t" + std::to_string(t) + " #" + std::to_string(i) + " " +
+                      std::string(300, static_cast<char>('a' + t)));
     }
   }
   EXPECT_EQ(lines, expected.size());

@@ -18,8 +18,8 @@ using Bytes = std::vector<uint8_t>;
 // A request header as a client might send it: odd constant byte, zeros inside the id, a
 // timestamp of its own.
 Bytes RequestHeader(uint8_t type, uint32_t bodyLength) {
-  const uint8_t id[32] = {'i', 'd', 0, '7', 0, 0, 0xFF, 0x80, 'x', 'y', 'z', 0,  1,  2,   3,   4,
-                          5,   6,   7, 8,   9, 10, 11, 12,   13,  14,  15,  16, 17, 'e', 'n', 'd'};
+  const uint8_t id[32] = {'i', 'd', 0, '7', 0, 0,  0xFF, 0x80, 'x', 'y', 'z', 0,  1,  2,   3,   4,
+                          5,   6,   7, 8,   9, 10, 11,   12,   13,  14,  15,  16, 17, 'e', 'n', 'd'};
   const uint8_t timestamp[8] = {0xDE, 0xAD, 0xBE, 0xEF, 0x01, 0x02, 0x03, 0x04};
   Bytes h(FrameHeader::kSize);
   h[0] = 'Q';
@@ -44,7 +44,9 @@ Bytes ExpectedAnswer(uint8_t type, const Bytes& body) {
   return expected;
 }
 
-Bytes FrameBytes(const OutgoingFrame& frame) { return Bytes(frame.Data(), frame.Data() + frame.TotalLength()); }
+Bytes FrameBytes(const OutgoingFrame& frame) {
+  return Bytes(frame.Data(), frame.Data() + frame.TotalLength());
+}
 
 TEST(OutgoingFrame, EmptyAnswerIsExactlyTheHeaderWithZeroLength) {
   const Bytes header = RequestHeader(TPMT_HEART_BEAT, 0);
@@ -62,7 +64,8 @@ TEST(OutgoingFrame, AnswersCarryTheBodyBehindTheHeader) {
   for (const uint8_t requestType : {TPMT_REQUEST_API, TPMT_RAW_MSG}) {
     const Bytes header = RequestHeader(requestType, 3);
     const TcpRequestSession request(9199, 5, header.data(), "abc", 3);
-    const OutgoingFrame frame(request, body.data(), static_cast<uint32_t>(body.size()), ReplyTypeFor(requestType), kNow);
+    const OutgoingFrame frame(request, body.data(), static_cast<uint32_t>(body.size()),
+                              ReplyTypeFor(requestType), kNow);
     const uint8_t answerType = requestType == TPMT_REQUEST_API ? TPMT_RESPONSE_API : TPMT_ACK_RAW_MSG;
     EXPECT_EQ(FrameBytes(frame), ExpectedAnswer(answerType, body));
     EXPECT_EQ(frame.Header().BodyLength(), body.size());
@@ -80,8 +83,13 @@ TEST(OutgoingFrame, TimestampIsUtcMillisecondsAlsoAfter2038) {
   for (const int64_t utcSeconds : {int64_t{1622550896}, int64_t{2147483647} + 3600, int64_t{2524608000}}) {
     const std::time_t t = static_cast<std::time_t>(utcSeconds);
     const std::tm local = *std::localtime(&t);
-    const platform::LocalTime now{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                                  local.tm_min,         local.tm_sec,     321};
+    const platform::LocalTime now{local.tm_year + 1900,
+                                  local.tm_mon + 1,
+                                  local.tm_mday,
+                                  local.tm_hour,
+                                  local.tm_min,
+                                  local.tm_sec,
+                                  321};
     EXPECT_EQ(OutgoingFrame::TimestampMs(now), static_cast<uint64_t>(utcSeconds) * 1000 + 321) << utcSeconds;
   }
 }
@@ -106,7 +114,8 @@ TEST(FrameHeader, ReceivedHeaderRules) {
   }
 
   // An id without any zero byte is taken whole: all 32 bytes, nothing behind them.
-  for (size_t i = 0; i < FrameHeader::kMessageIdSize; ++i) header.messageId[i] = static_cast<uint8_t>('A' + i % 26);
+  for (size_t i = 0; i < FrameHeader::kMessageIdSize; ++i)
+    header.messageId[i] = static_cast<uint8_t>('A' + i % 26);
   EXPECT_EQ(header.MessageIdText(), "ABCDEFGHIJKLMNOPQRSTUVWXYZABCDEF");
 }
 

@@ -55,9 +55,14 @@ void CaptureDebug(const char* text) {
 TEST(Parse, RefusesAnythingButOneObjectWithOneLogLine) {
   using namespace std::string_literals;
   const std::string refused[] = {
-      "[]",           "[{\"action\":\"x\"}]", "12",     "\"text\"", "null", "true", " \t\r\n ", "",
-      "{} x",         "{\"action\":\"x\"}}",   "{\"a\":1,}", "{/*c*/}", "{'a':1}", "{\"a\":\"\x01\"}",
-      "\0{}"s,        "{\"action\":\"x\"",
+      "[]",         "[{\"action\":\"x\"}]",
+      "12",         "\"text\"",
+      "null",       "true",
+      " \t\r\n ",   "",
+      "{} x",       "{\"action\":\"x\"}}",
+      "{\"a\":1,}", "{/*c*/}",
+      "{'a':1}",    "{\"a\":\"\x01\"}",
+      "\0{}"s,      "{\"action\":\"x\"",
   };
   platform::SetDebugOutputHook(&CaptureDebug);
   for (const std::string& body : refused) {
@@ -76,8 +81,8 @@ TEST(Parse, RefusesAnythingButOneObjectWithOneLogLine) {
   platform::SetDebugOutputHook(nullptr);
   ASSERT_EQ(g_debugLines.size(), 1u);
   const std::string& line = g_debugLines[0];
-  const std::string ids =
-      " " + std::to_string(platform::CurrentProcessId()) + " " + std::to_string(platform::CurrentThreadId()) + " ";
+  const std::string ids = " " + std::to_string(platform::CurrentProcessId()) + " " +
+                          std::to_string(platform::CurrentThreadId()) + " ";
   const std::string tail = "@@@ TcpRequestSession exception, body parse failed, data=[1, \"two\"]\r\n";
   ASSERT_GT(line.size(), 23 + tail.size());
   EXPECT_EQ(line.substr(23, ids.size()), ids) << line;

@@ -40,7 +40,8 @@ struct Journal {
 
 class JournalTask : public Task {
  public:
-  JournalTask(Journal& journal, int id, bool waitForGate) : journal_(journal), id_(id), waitForGate_(waitForGate) {}
+  JournalTask(Journal& journal, int id, bool waitForGate)
+      : journal_(journal), id_(id), waitForGate_(waitForGate) {}
   ~JournalTask() override {
     std::lock_guard<std::mutex> guard(journal_.mutex);
     ++journal_.destroyed;
