@@ -38,7 +38,6 @@ bool TaskWorker::Start() {
   for (int i = 0; i < created; ++i) slots_[i]->state.store(WorkerSlot::kPolling, std::memory_order_release);
   threadCount_.store(created, std::memory_order_release);
   released_.store(true, std::memory_order_release);
-  released_.notify_all();
   return created == kWorkerCount;
 }
 
@@ -57,7 +56,8 @@ int32_t TaskWorker::WorkerState(size_t index) const {
 
 void TaskWorker::WorkerLoop(WorkerSlot* slot) {
   TaskWorker& owner = *slot->owner;
-  owner.released_.wait(false, std::memory_order_acquire);
+  // The gate is polled like the queue: the mingw runtime's std::atomic::wait can miss a wake-up.
+  while (!owner.released_.load(std::memory_order_acquire)) platform::SleepMs(1);
   while (!owner.StopRequested()) {
     if (std::unique_ptr<Task> task = owner.TakeOldest()) {
       slot->state.store(WorkerSlot::kRunning, std::memory_order_release);
