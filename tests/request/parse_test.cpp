@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -81,11 +83,11 @@ TEST(Parse, RefusesAnythingButOneObjectWithOneLogLine) {
   platform::SetDebugOutputHook(nullptr);
   ASSERT_EQ(g_debugLines.size(), 1u);
   const std::string& line = g_debugLines[0];
-  const std::string ids = " " + std::to_string(platform::CurrentProcessId()) + " " +
-                          std::to_string(platform::CurrentThreadId()) + " ";
+  char ids[32];
+  std::snprintf(ids, sizeof ids, " %u %u ", platform::CurrentProcessId(), platform::CurrentThreadId());
   const std::string tail = "@@@ TcpRequestSession exception, body parse failed, data=[1, \"two\"]\r\n";
   ASSERT_GT(line.size(), 23 + tail.size());
-  EXPECT_EQ(line.substr(23, ids.size()), ids) << line;
+  EXPECT_EQ(line.substr(23, std::strlen(ids)), ids) << line;
   EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << line;
 }
 
