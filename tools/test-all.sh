@@ -40,6 +40,9 @@ stage_windows() {
   # One wine server for all test programs; without it every program pays its start-up again.
   wineserver -p
   trap 'wineserver -k 2>/dev/null || true' EXIT
+  # The first program of a server session starts Wine's own services, and they keep the output
+  # handles they inherit; started here without any, they cannot hold ctest's pipes open.
+  wine cmd /c exit </dev/null >/dev/null 2>&1
   build mingw
   ctest --preset mingw -j "$jobs"
 }
