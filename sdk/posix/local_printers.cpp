@@ -2,14 +2,25 @@
 
 #include <cups/cups.h>
 
+#include <chrono>
+
 #include "utf8_text.h"
 
 namespace qolv::sdk {
 namespace {
 
-// A print server that is not running must not hold a call up for long.
+// A print server that is not running, or does not answer, must not hold a call up for long.
 constexpr int kConnectTimeoutMs = 3000;
-constexpr double kReplyTimeoutSeconds = 5.0;
+constexpr auto kReplyLimit = std::chrono::seconds(5);
+// How often a waiting request asks whether to go on waiting.
+constexpr double kWaitStepSeconds = 0.5;
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Reading the list may take several requests; all of them together get kReplyLimit.
+int KeepWaiting(http_t*, void* deadline) {
+  return std::chrono::steady_clock::now() < *static_cast<const Deadline*>(deadline) ? 1 : 0;
+}
 
 std::string Option(const cups_dest_t& dest, const char* name) {
   return ValidUtf8(cupsGetOption(name, dest.num_options, dest.options));
@@ -24,7 +35,8 @@ bool ReadLocalPrinters(std::vector<LocalPrinter>& printers, std::string& error) 
   http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                               kConnectTimeoutMs, nullptr);
   if (http == nullptr) return true;
-  httpSetTimeout(http, kReplyTimeoutSeconds, nullptr, nullptr);
+  Deadline deadline = std::chrono::steady_clock::now() + kReplyLimit;
+  httpSetTimeout(http, kWaitStepSeconds, &KeepWaiting, &deadline);
   cups_dest_t* dests = nullptr;
   const int count = cupsGetDests2(http, &dests);
   const ipp_status_t status = cupsLastError();
@@ -39,9 +51,13 @@ bool ReadLocalPrinters(std::vector<LocalPrinter>& printers, std::string& error) 
   }
   cupsFreeDests(count, dests);
   httpClose(http);
+  if (count == 0 && std::chrono::steady_clock::now() >= deadline) {
+    error = "the print server did not answer in time";
+    return false;
+  }
   // A server without printers answers "not found"; only other failures are worth reporting.
   if (count == 0 && status > IPP_STATUS_OK_EVENTS_COMPLETE && status != IPP_STATUS_ERROR_NOT_FOUND) {
-    error = "print server error: " + ValidUtf8(cupsLastErrorString());
+    error = std::string("print server error: ") + ippErrorString(status);
     return false;
   }
   return true;
