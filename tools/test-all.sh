@@ -39,6 +39,10 @@ stage_windows() {
   fi
   # One wine server for all test programs; without it every program pays its start-up again.
   wineserver -p
+  # Wine's background programs (services.exe and friends) start with the first program of a
+  # server. Started by a test program they would inherit its output pipe and hold ctest's test
+  # discovery until its timeout, so one trivial program starts them here with no pipe to hold.
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
   trap 'wineserver -k 2>/dev/null || true' EXIT
   build mingw
   ctest --preset mingw -j "$jobs"
