@@ -38,11 +38,12 @@ stage_windows() {
     wineserver -w
   fi
   # One wine server for all test programs; without it every program pays its start-up again.
-  wineserver -p
+  wineserver -p || true  # already running for this prefix is fine
+  # Wine's background programs (services.exe and friends) start with the first program of a
+  # server. Started by a test program they would inherit its output pipe and hold ctest's test
+  # discovery until its timeout, so one trivial program starts them here with no pipe to hold.
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
   trap 'wineserver -k 2>/dev/null || true' EXIT
-  # The first program of a server session starts Wine's own services, and they keep the output
-  # handles they inherit; started here without any, they cannot hold ctest's pipes open.
-  wine cmd /c exit </dev/null >/dev/null 2>&1
   build mingw
   ctest --preset mingw -j "$jobs"
 }

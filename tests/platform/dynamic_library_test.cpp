@@ -1,0 +1,67 @@
+#include "platform/dynamic_library.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/error_codes.h"
+#include "platform/process_info.h"
+#include "platform/system_error.h"
+
+namespace qolv::platform {
+namespace {
+
+TEST(DynamicLibrary, PathBesideExecutableUsesTheExecutablesFolder) {
+  const std::string executable = ExecutablePath();
+  const std::string path = PathBesideExecutable("Some.dll");
+  EXPECT_EQ(path, executable.substr(0, executable.find_last_of(kPathSeparator) + 1) + "Some.dll");
+}
+
+TEST(DynamicLibrary, LoadsALibraryAndFindsOnlyItsExports) {
+  const std::string path = PathBesideExecutable((std::string("FakeQolvSdk") + kLibraryExtension).c_str());
+  std::string detail = "untouched";
+  LibraryHandle library = LoadDynamicLibrary(path.c_str(), &detail);
+  ASSERT_NE(library, nullptr) << path << ": " << detail;
+  EXPECT_EQ(detail, "untouched");
+  for (const char* name : {"InitQolvTovuSDK", "UninitQolvTovuSDK", "InvokeQueryMethod", "FreeQueryResponse",
+                           "FakeSdkReadCounters"}) {
+    EXPECT_NE(FindLibrarySymbol(library, name), nullptr) << name;
+  }
+  SetSystemError(0);
+  EXPECT_EQ(FindLibrarySymbol(library, "NoSuchEntryPoint"), nullptr);
+  EXPECT_EQ(GetSystemError(), err::kProcNotFound);
+  // Internal functions stay private to the library.
+  EXPECT_EQ(FindLibrarySymbol(library, "WaitForGroup"), nullptr);
+  UnloadDynamicLibrary(library);
+  UnloadDynamicLibrary(nullptr);
+}
+
+TEST(DynamicLibrary, FailuresSetTheSystemErrorAndGiveATextForLogs) {
+  const std::string missing =
+      PathBesideExecutable((std::string("NoSuchLibrary") + kLibraryExtension).c_str());
+  std::string detail;
+  SetSystemError(0);
+  EXPECT_EQ(LoadDynamicLibrary(missing.c_str(), &detail), nullptr);
+  EXPECT_EQ(GetSystemError(), err::kModuleNotFound);
+  EXPECT_FALSE(detail.empty());
+
+  // A file that is there but is no library.
+  const std::filesystem::path notLibrary =
+      std::filesystem::temp_directory_path() /
+      ("qolv-not-a-library-" + std::to_string(CurrentProcessId()) + kLibraryExtension);
+  std::ofstream(notLibrary) << "just text, no library";
+  detail.clear();
+  SetSystemError(0);
+  EXPECT_EQ(LoadDynamicLibrary(notLibrary.string().c_str(), &detail), nullptr);
+  EXPECT_EQ(GetSystemError(), err::kBadExeFormat);
+  EXPECT_FALSE(detail.empty());
+  std::filesystem::remove(notLibrary);
+
+  EXPECT_EQ(LoadDynamicLibrary(missing.c_str()), nullptr);  // the text is optional
+}
+
+}  // namespace
+}  // namespace qolv::platform
