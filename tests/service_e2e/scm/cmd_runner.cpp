@@ -15,7 +15,11 @@ RunResult RunTestService(const std::string& arguments) {
       "\"\"" + TestServicePath().string() + "\" " + arguments + " > \"" + output.string() + "\"\"";
   RunResult result;
   result.exitCode = std::system(command.c_str());
-  result.output = ReadText(output);
+  // Standard output is in text mode, which writes each newline as CR LF; the texts are
+  // compared in their written form.
+  for (const char c : ReadText(output)) {
+    if (c != '\r') result.output.push_back(c);
+  }
   return result;
 }
 
