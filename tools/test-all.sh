@@ -40,6 +40,9 @@ stage_windows() {
   # One wine server for all test programs; without it every program pays its start-up again.
   wineserver -p
   trap 'wineserver -k 2>/dev/null || true' EXIT
+  # The first program of a session also starts Wine's background programs, which inherit its
+  # output; started here with output detached, they do not hold a test's output pipe open.
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
   build mingw
   ctest --preset mingw -j "$jobs"
 }
