@@ -13,7 +13,8 @@ inline constexpr char kPathSeparator = '/';
 uint32_t CurrentProcessId();
 uint32_t CurrentThreadId();
 
-// Full path of the running executable; empty when it cannot be read.
+// Full path of the running executable (UTF-8); empty with the system error set when it cannot
+// be read.
 std::string ExecutablePath();
 
 // Number of processors, read from the system once per process.

@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/error_codes.h"
+#include "platform/posix/errno_map.h"
+#include "platform/system_error.h"
+
 namespace qolv::platform {
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
@@ -19,8 +23,16 @@ uint32_t CurrentThreadId() {
 
 std::string ExecutablePath() {
   char buffer[PATH_MAX];
-  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n <= 0) return {};
+  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+  if (n < 0) {
+    posix::SetSystemErrorFromErrno();
+    return {};
+  }
+  // readlink does not say when it cut the path; a full buffer may be a cut one.
+  if (n == 0 || static_cast<size_t>(n) >= sizeof buffer) {
+    SetSystemError(err::kInsufficientBuffer);
+    return {};
+  }
   return std::string(buffer, static_cast<size_t>(n));
 }
 

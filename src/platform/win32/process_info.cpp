@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/process_info.h"
+#include "platform/win32/utf16.h"
 
 namespace qolv::platform {
 
@@ -8,10 +9,15 @@ uint32_t CurrentProcessId() { return ::GetCurrentProcessId(); }
 uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 
 std::string ExecutablePath() {
-  char buffer[MAX_PATH];
-  const DWORD n = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return {};
-  return std::string(buffer, n);
+  // The wide call, so a path outside the ANSI code page still comes out as UTF-8.
+  wchar_t buffer[MAX_PATH];
+  const DWORD n = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  if (n == 0) return {};
+  if (n >= MAX_PATH) {
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return {};
+  }
+  return win32::WideToUtf8(buffer);
 }
 
 uint32_t ProcessorCount() {

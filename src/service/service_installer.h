@@ -1,0 +1,13 @@
+#pragma once
+
+namespace qolv {
+
+// Registers this executable as the service (started by hand, restarted after failures) and
+// prints the outcome on standard output. The service is not started.
+void InstallService();
+
+// Stops the service if it runs, waiting in one-second steps while it is stopping, then removes
+// its registration; prints every step on standard output.
+void RemoveService();
+
+}  // namespace qolv
