@@ -32,13 +32,18 @@ inline constexpr uint32_t kInvalidIndex = 1413;
 inline constexpr uint32_t kTimeout = 1460;
 inline constexpr uint32_t kObjectNotFound = 4312;
 inline constexpr uint32_t kInvalidState = 5023;
+inline constexpr uint32_t kWsaFault = 10014;
+inline constexpr uint32_t kWsaInvalidArgument = 10022;
+inline constexpr uint32_t kWsaTooManySockets = 10024;
 inline constexpr uint32_t kWsaWouldBlock = 10035;
 inline constexpr uint32_t kWsaNotSocket = 10038;
+inline constexpr uint32_t kWsaFamilyNotSupported = 10047;
 inline constexpr uint32_t kWsaAddressInUse = 10048;
 inline constexpr uint32_t kWsaAddressNotAvailable = 10049;
 inline constexpr uint32_t kWsaConnectionAborted = 10053;
 inline constexpr uint32_t kWsaConnectionReset = 10054;
 inline constexpr uint32_t kWsaNotConnected = 10057;
+inline constexpr uint32_t kWsaTimedOut = 10060;
 inline constexpr uint32_t kWsaDisconnected = 10101;
 
 // HRESULT values carried by fatal engine errors and by the mapped-file send.

@@ -18,16 +18,17 @@ struct Overlapped {
 };
 #else
 // The Linux completion port keeps the state of a started operation here, so starting one
-// allocates nothing.
+// allocates nothing. Only the platform layer reads these fields.
 struct Overlapped {
-  Overlapped* next;         // link in the socket's pending list or the port's queue
-  uint32_t operation;       // which kind of operation (completion port internal)
-  uint32_t error;           // outcome, in Windows numbering
-  uint32_t bytes;           // bytes transferred so far
-  uint32_t length;          // bytes asked for
-  char* buffer;             // data of a receive or send; address area of an accept
-  SocketHandle* acceptSlot; // accept: where the accepted socket is stored
-  uintptr_t key;            // completion key at the time the operation completed
+  Overlapped* next;          // link in the socket's pending list or a batch of finished ones
+  char* buffer;              // data of a receive or send; address area of an accept
+  SocketHandle* acceptSlot;  // accept: where the accepted socket is stored
+  uintptr_t key;             // completion key at the time the operation completed
+  uint32_t length;           // bytes asked for
+  uint32_t bytes;            // bytes transferred so far
+  uint32_t error;            // outcome, in Windows numbering
+  uint16_t operation;        // which kind of operation
+  uint16_t family;           // accept: address family of the listen socket
 };
 #endif
 

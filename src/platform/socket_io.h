@@ -17,7 +17,8 @@ void StopSocketLibrary();
 // system error set on failure.
 SocketHandle CreateStreamSocket(uint16_t family);
 
-// Closes a socket. Its outstanding operations complete with 995.
+// Closes a socket. Its outstanding operations complete with 995. Later calls with the handle
+// fail with 10038: on Linux always, on Windows until the system gives the value to a new socket.
 void CloseSocket(SocketHandle socket);
 // how: 0 receive, 1 send, 2 both. Returns 0 or the error.
 uint32_t ShutdownSocket(SocketHandle socket, int how);
@@ -28,14 +29,16 @@ void CancelSocketIo(SocketHandle socket);
 uint16_t AddressFamily(const SockAddr& address);  // kFamilyInet, kFamilyInet6 or 0
 uint16_t AddressPort(const SockAddr& address);    // host byte order
 uint32_t AddressLength(uint16_t family);          // 16 for IPv4, 28 for IPv6, else 0
-// Parses an address text of the given family into address (port 0). 0 or the error.
+// Parses an address text of the given family into address: "a.b.c.d" or "a.b.c.d:port";
+// "v6", "v6%scope", "[v6%scope]" or "[v6%scope]:port". A port in the text is kept, otherwise
+// the port is 0. 0 or the error (10022 for a text that is no address of the family).
 uint32_t TextToAddress(const char* text, uint16_t family, SockAddr& address);
 // Sets the port of an address (host byte order in, network byte order stored).
 void SetAddressPort(SockAddr& address, uint16_t port);
 // Writes the system's text of an address in the Windows form: "a.b.c.d:port",
 // "[v6%scope]:port", or the bare address when the port is 0. capacity and length count
 // characters including the terminating zero; on success length is the text's length + 1.
-// Fails (false) when the buffer is too small.
+// Fails (false, 10014) when the buffer is too small; length then holds the size needed.
 bool AddressToText(const SockAddr& address, char* text, uint32_t capacity, uint32_t& length);
 // getsockname; 0 or the error.
 uint32_t LocalAddress(SocketHandle socket, SockAddr& address);
@@ -76,7 +79,8 @@ void ReadAcceptAddresses(const AcceptFunctions& functions, const char* addressAr
 // SO_UPDATE_ACCEPT_CONTEXT on Windows; nothing to do on Linux. 0 or the error.
 uint32_t UpdateAcceptContext(SocketHandle accepted, SocketHandle listenSocket);
 
-// Starts a receive of up to length bytes into buffer.
+// The three Start functions need a socket associated with a completion port.
+// Starts a receive of up to length (> 0) bytes into buffer.
 // 0: started (or already finished), a completion follows. Otherwise the error, no completion.
 uint32_t StartReceive(SocketHandle socket, char* buffer, uint32_t length, Overlapped* overlapped);
 // Starts a send of length bytes from buffer. 0: finished at once (its completion still

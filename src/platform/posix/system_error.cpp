@@ -51,5 +51,10 @@ uint32_t SetSystemErrorFromErrno() {
   return code;
 }
 
+uint32_t ReportError(uint32_t code) {
+  SetSystemError(code);
+  return code;
+}
+
 }  // namespace posix
 }  // namespace qolv::platform

@@ -1,0 +1,29 @@
+#pragma once
+// The non-blocking attempts behind overlapped operations, shared by the Start functions (which
+// try once at once) and the port's event loop (which retries when the socket becomes ready).
+#include <cstdint>
+
+#include "platform/overlapped.h"
+#include "platform/posix/op_list.h"
+#include "platform/posix/socket_table.h"
+
+namespace qolv::platform::posix {
+
+enum OperationKind : uint16_t { kOpAccept = 1, kOpReceive = 2, kOpSend = 3 };
+
+// Tries the operation without waiting. True when it finished, successfully or not (op->error and
+// op->bytes hold the outcome); false when it must wait until the socket is ready again.
+bool TryOperation(int fd, Overlapped* op);
+
+// Runs the pending operations of one list in order until one has to wait; the finished ones
+// move to done, stamped with the socket's completion key. Called with the entry locked.
+void RunPending(SocketEntry& entry, int fd, OpList& pending, OpList& done);
+
+// Finishes every pending operation of the socket with the error. Called with the entry locked.
+void FinishAllPending(SocketEntry& entry, uint32_t error, OpList& done);
+
+// Accept address area: the local address in the first half, the remote one in the second, each
+// half being the family's address size + 16 bytes as on Windows.
+uint32_t AcceptAddressSlotSize(uint16_t family);
+
+}  // namespace qolv::platform::posix
