@@ -75,6 +75,11 @@ SocketHandle CreateStreamSocket(uint16_t family) {
 }
 
 void CloseSocket(SocketHandle socket) {
+  // INVALID_SOCKET has the value of the process's own pseudo handle; it must not reach CancelIoEx.
+  if (socket == kInvalidSocket) {
+    ReportError(err::kWsaNotSocket);
+    return;
+  }
   // Cancelling first completes a send stuck on a peer that does not read, so the close never
   // waits for that peer.
   ::CancelIoEx(reinterpret_cast<HANDLE>(socket), nullptr);
