@@ -13,12 +13,14 @@ namespace qolv::platform {
 bool StartSocketLibrary();
 void StopSocketLibrary();
 
-// A TCP stream socket of the family that supports overlapped operations; kInvalidSocket with the
-// system error set on failure.
+// A TCP stream socket of the family that supports overlapped operations, non-blocking from the
+// start on both targets (so is every accepted socket); kInvalidSocket with the system error set
+// on failure.
 SocketHandle CreateStreamSocket(uint16_t family);
 
-// Closes a socket. Its outstanding operations complete with 995. Later calls with the handle
-// fail with 10038: on Linux always, on Windows until the system gives the value to a new socket.
+// Closes a socket (kInvalidSocket is ignored). Its outstanding operations complete with 995.
+// Later calls with the handle fail with 10038: on Linux always, on Windows until the system
+// gives the value to a new socket.
 void CloseSocket(SocketHandle socket);
 // how: 0 receive, 1 send, 2 both. Returns 0 or the error.
 uint32_t ShutdownSocket(SocketHandle socket, int how);
@@ -70,7 +72,8 @@ uint32_t AcceptAddressAreaSize(uint16_t family);
 // Starts an accept on the listen socket. *acceptSlot receives the accepted connection's socket
 // (on Windows a socket created here beforehand, on Linux the one the kernel hands back; it is
 // set before the completion is delivered). The local and remote addresses are left in
-// addressArea (AcceptAddressAreaSize bytes), to be read with ReadAcceptAddresses.
+// addressArea (AcceptAddressAreaSize bytes), to be read with ReadAcceptAddresses. After a failed
+// completion the caller closes *acceptSlot (on Linux it is then kInvalidSocket).
 // 0: started, a completion follows. Otherwise the error, and no completion follows.
 uint32_t StartAccept(const AcceptFunctions& functions, SocketHandle listenSocket, uint16_t family,
                      Overlapped* overlapped, char* addressArea, SocketHandle* acceptSlot);
@@ -89,7 +92,8 @@ uint32_t StartSend(SocketHandle socket, const char* buffer, uint32_t length, Ove
 // A receive without an overlapped record that never waits. 0 with *received set (0 means the
 // peer closed), or the error (10035 when nothing is waiting).
 uint32_t ReceiveNow(SocketHandle socket, char* buffer, uint32_t length, uint32_t* received);
-// The real outcome of a completed operation: 0 with *bytes set, or its socket error.
+// The real outcome of a completed operation: 0 with *bytes set, or its socket error. Windows
+// asks the socket (under Wine always 10038 once it is closed); Linux reads the record.
 uint32_t OverlappedResult(SocketHandle socket, Overlapped* overlapped, uint32_t* bytes);
 
 }  // namespace qolv::platform

@@ -1,0 +1,95 @@
+#include "platform/socket_client.h"
+
+// Winsock must precede the other system headers.
+// clang-format off
+#include <winsock2.h>
+#include <windows.h>
+// clang-format on
+
+#include <chrono>
+
+#include "platform/error_codes.h"
+#include "platform/socket_io.h"
+#include "platform/win32/socket_error.h"
+
+namespace qolv::platform {
+namespace {
+
+using win32::ReportError;
+using win32::ReportSocketError;
+using Clock = std::chrono::steady_clock;
+
+SOCKET Native(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+
+enum class Readiness { kRead, kWrite };
+
+// Waits until the socket can be read (data or close) or written (room, or a connect that
+// finished either way).
+uint32_t WaitReady(SocketHandle socket, Readiness readiness, Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now()).count();
+  timeval timeout{};
+  if (left > 0) {
+    timeout.tv_sec = static_cast<long>(left / 1000000);
+    timeout.tv_usec = static_cast<long>(left % 1000000);
+  }
+  fd_set wanted;
+  fd_set failed;
+  FD_ZERO(&wanted);
+  FD_ZERO(&failed);
+  FD_SET(Native(socket), &wanted);
+  FD_SET(Native(socket), &failed);
+  const int ready = readiness == Readiness::kRead ? ::select(0, &wanted, nullptr, nullptr, &timeout)
+                                                  : ::select(0, nullptr, &wanted, &failed, &timeout);
+  if (ready > 0) return ReportError(err::kSuccess);
+  if (ready == 0) return ReportError(err::kWsaTimedOut);
+  return ReportSocketError();
+}
+
+Clock::time_point DeadlineAfter(uint32_t timeoutMs) {
+  return Clock::now() + std::chrono::milliseconds(timeoutMs);
+}
+
+}  // namespace
+
+uint32_t ConnectBlocking(SocketHandle socket, const SockAddr& address, uint32_t timeoutMs) {
+  const int length = static_cast<int>(AddressLength(AddressFamily(address)));
+  if (length == 0) return ReportError(err::kWsaFamilyNotSupported);
+  if (::connect(Native(socket), reinterpret_cast<const sockaddr*>(address.bytes), length) == 0) {
+    return ReportError(err::kSuccess);
+  }
+  if (::WSAGetLastError() != WSAEWOULDBLOCK) return ReportSocketError();
+  if (const uint32_t error = WaitReady(socket, Readiness::kWrite, DeadlineAfter(timeoutMs))) return error;
+  int error = 0;
+  int size = sizeof error;
+  if (::getsockopt(Native(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) {
+    return ReportSocketError();
+  }
+  return ReportError(static_cast<uint32_t>(error));
+}
+
+uint32_t SendBlocking(SocketHandle socket, const char* data, uint32_t length, uint32_t timeoutMs) {
+  const Clock::time_point deadline = DeadlineAfter(timeoutMs);
+  uint32_t done = 0;
+  while (done < length) {
+    const int sent = ::send(Native(socket), data + done, static_cast<int>(length - done), 0);
+    if (sent >= 0) {
+      done += static_cast<uint32_t>(sent);
+      continue;
+    }
+    if (::WSAGetLastError() != WSAEWOULDBLOCK) return ReportSocketError();
+    if (const uint32_t error = WaitReady(socket, Readiness::kWrite, deadline)) return error;
+  }
+  return ReportError(err::kSuccess);
+}
+
+uint32_t ReceiveBlocking(SocketHandle socket, char* buffer, uint32_t length, uint32_t* received,
+                         uint32_t timeoutMs) {
+  const Clock::time_point deadline = DeadlineAfter(timeoutMs);
+  for (;;) {
+    const uint32_t error = ReceiveNow(socket, buffer, length, received);
+    if (error != err::kWsaWouldBlock) return error;
+    if (const uint32_t waitError = WaitReady(socket, Readiness::kRead, deadline)) return waitError;
+  }
+}
+
+}  // namespace qolv::platform
