@@ -9,6 +9,7 @@ inline constexpr uint32_t kSuccess = 0;
 inline constexpr uint32_t kFileNotFound = 2;
 inline constexpr uint32_t kAccessDenied = 5;
 inline constexpr uint32_t kNotEnoughMemory = 8;
+inline constexpr uint32_t kNotSupported = 50;
 inline constexpr uint32_t kInvalidParameter = 87;
 inline constexpr uint32_t kWaitTimeout = 258;
 inline constexpr uint32_t kHandlesClosed = 676;
