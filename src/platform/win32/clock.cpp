@@ -1,7 +1,8 @@
-#include <windows.h>
-#include <mmsystem.h>
-
 #include "platform/clock.h"
+
+#include <mmsystem.h>
+#include <windows.h>
+
 #include "platform/clock_detail.h"
 
 namespace qolv::platform {

@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "platform/process_info.h"
+
+#include <windows.h>
 
 namespace qolv::platform {
 

@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "platform/system_error.h"
+
+#include <windows.h>
 
 namespace qolv::platform {
 
