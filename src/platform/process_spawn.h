@@ -66,8 +66,9 @@ class ChildProcess {
   // status and the complete output are available.
   bool Wait(uint32_t timeoutMs);
 
-  // Asks the child to stop: Linux SIGTERM (interrupt: SIGINT). Windows: not supported (false,
-  // system error 50). False when no child runs.
+  // Asks the child to stop: Linux SIGTERM (interrupt: SIGINT; a traced child's tracer gets it and
+  // takes the child with it). Windows: not supported (false, system error 50). False when no
+  // child runs.
   bool RequestStop(bool interrupt = false);
 
   // Ends the child at once (SIGKILL / TerminateProcess with exit code 1). Ending is seen by Wait.
