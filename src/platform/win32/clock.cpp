@@ -1,8 +1,7 @@
-#include "platform/clock.h"
-
-#include <mmsystem.h>
 #include <windows.h>
+#include <mmsystem.h>
 
+#include "platform/clock.h"
 #include "platform/clock_detail.h"
 
 namespace qolv::platform {

@@ -1,6 +1,6 @@
-#include "platform/system_error.h"
-
 #include <windows.h>
+
+#include "platform/system_error.h"
 
 namespace qolv::platform {
 
