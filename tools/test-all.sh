@@ -40,6 +40,10 @@ stage_windows() {
   # One wine server for all test programs; without it every program pays its start-up again.
   wineserver -p
   trap 'wineserver -k 2>/dev/null || true' EXIT
+  # The first program of a server session starts Wine's own services, which keep the files that
+  # program had open. Started here with nothing open, they cannot hold a test's output pipe
+  # (ctest would wait for that pipe's end until its time limit).
+  wineboot </dev/null >/dev/null 2>&1
   build mingw
   ctest --preset mingw -j "$jobs"
 }
