@@ -13,7 +13,7 @@ void CRwGate::LockShared() {
     }
     ++waitingReaders_;
   }
-  readers_.acquire();
+  readers_.Acquire();
 }
 
 void CRwGate::LockExclusive() {
@@ -25,7 +25,7 @@ void CRwGate::LockExclusive() {
     }
     ++waitingWriters_;
   }
-  writers_.acquire();
+  writers_.Acquire();
 }
 
 void CRwGate::Unlock() {
@@ -46,8 +46,8 @@ void CRwGate::Unlock() {
       }
     }
   }
-  if (wakeWriter) writers_.release();
-  if (readersToWake > 0) readers_.release(readersToWake);
+  if (wakeWriter) writers_.Release();
+  if (readersToWake > 0) readers_.Release(readersToWake);
 }
 
 int32_t CRwGate::WaitingReaders() {

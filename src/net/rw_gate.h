@@ -4,8 +4,8 @@
 // together. The thread that unlocks admits the ones it wakes, so a woken thread returns from its
 // wait already inside. Not re-entrant.
 #include <cstdint>
-#include <semaphore>
 
+#include "net/counting_semaphore.h"
 #include "net/spin_flag.h"
 
 namespace qolv::net {
@@ -30,8 +30,8 @@ class CRwGate {
   int32_t waitingWriters_ = 0;
   int32_t state_ = 0;  // n > 0: n readers inside; -1: a writer inside; 0: free
   CSpinFlag guard_;    // protects the three counters
-  std::counting_semaphore<0x7fffffff> readers_{0};
-  std::binary_semaphore writers_{0};
+  CCountingSemaphore readers_;
+  CCountingSemaphore writers_;
 };
 
 }  // namespace qolv::net
