@@ -37,7 +37,7 @@ class CIdSlotTable : public CSlotIndex {
       cursor_.compare_exchange_strong(cursor, cursor + 1, std::memory_order_acq_rel);
       if (claimed) {
         id = generations_[slot].load(std::memory_order_acquire) * size + slot + 1;
-        if (IsObject(reinterpret_cast<uintptr_t>(value))) AddKey(id);
+        if (IsObject(reinterpret_cast<uintptr_t>(value))) AddKey(slot, id);
         return true;
       }
     }

@@ -4,26 +4,31 @@ namespace qolv::net {
 
 uint32_t CSlotIndex::KeyCount() const {
   gate_.LockShared();
-  const auto count = static_cast<uint32_t>(keys_.size());
+  const uint32_t count = keyCount_;
   gate_.Unlock();
   return count;
 }
 
 std::vector<uint32_t> CSlotIndex::Snapshot(bool locked) const {
-  if (!locked) return std::vector<uint32_t>(keys_.begin(), keys_.end());
-  gate_.LockShared();
-  std::vector<uint32_t> keys(keys_.begin(), keys_.end());
-  gate_.Unlock();
+  if (locked) gate_.LockShared();
+  std::vector<uint32_t> keys;
+  keys.reserve(keyCount_);
+  for (uint32_t slot = 0; slot < size_ && keys.size() < keyCount_; ++slot) {
+    if (keys_[slot] != 0) keys.push_back(keys_[slot]);
+  }
+  if (locked) gate_.Unlock();
   return keys;
 }
 
 void CSlotIndex::ResetSlots(uint32_t size) {
-  keys_.clear();
+  keys_.reset();
+  keyCount_ = 0;
   slots_.reset();
   size_ = 0;
   count_.store(0, std::memory_order_release);
   if (size == 0) return;
   slots_.reset(new std::atomic<uintptr_t>[size]());
+  keys_.reset(new uint32_t[size]());
   size_ = size;
 }
 
@@ -37,9 +42,10 @@ bool CSlotIndex::TryOccupy(uint32_t slot, uintptr_t value) {
   return true;
 }
 
-void CSlotIndex::AddKey(uint32_t key) {
+void CSlotIndex::AddKey(uint32_t slot, uint32_t key) {
   gate_.LockExclusive();
-  keys_.insert(key);
+  keys_[slot] = key;
+  ++keyCount_;
   gate_.Unlock();
 }
 
@@ -60,9 +66,11 @@ bool CSlotIndex::Store(uint32_t slot, uintptr_t value, uint32_t key, uintptr_t* 
   if (setChange != 0) {
     gate_.LockExclusive();
     if (setChange > 0) {
-      keys_.insert(key);
+      keys_[slot] = key;
+      ++keyCount_;
     } else {
-      keys_.erase(key);
+      keys_[slot] = 0;
+      --keyCount_;
     }
     gate_.Unlock();
   }

@@ -2,11 +2,12 @@
 // What both slot tables share: an array of slots, each 0 (empty), 1 (reserved) or an object
 // (any value above 15), the count of non-empty slots, and the set of keys whose slot holds an
 // object, guarded by a reader/writer gate. Slots and count change without a lock; only the set
-// is locked, exclusively to change it and shared to copy it.
+// is locked, exclusively to change it and shared to copy it. A slot holds at most one object,
+// so the set keeps each key at its slot: adding and removing allocate nothing, and the set
+// iterates in slot order.
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <unordered_set>
 #include <vector>
 
 #include "net/rw_gate.h"
@@ -39,7 +40,7 @@ class CSlotIndex {
 
   uintptr_t Load(uint32_t slot) const { return slots_[slot].load(std::memory_order_acquire); }
   bool TryOccupy(uint32_t slot, uintptr_t value);
-  void AddKey(uint32_t key);
+  void AddKey(uint32_t slot, uint32_t key);
 
   // Puts value into slot with the count and set bookkeeping: a slot is published before the
   // count and the set show it and withdrawn from them before it is emptied. When the count
@@ -52,7 +53,8 @@ class CSlotIndex {
   std::unique_ptr<std::atomic<uintptr_t>[]> slots_;
   alignas(64) std::atomic<int32_t> count_{0};
   alignas(64) mutable CRwGate gate_;
-  std::unordered_set<uint32_t> keys_;
+  std::unique_ptr<uint32_t[]> keys_;  // per slot: the key of its object, 0 for none
+  uint32_t keyCount_ = 0;
 };
 
 }  // namespace qolv::net
