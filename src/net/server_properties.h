@@ -17,6 +17,7 @@ class CServerProperties {
   static constexpr uint32_t kMinReuseDelay = 1000;
   static constexpr uint32_t kMinKeepAlive = 1000;
 
+  // Only keeps the reference, so state may be a later member of the server than this object.
   explicit CServerProperties(const std::atomic<ServerState>& state);
   CServerProperties(const CServerProperties&) = delete;
   CServerProperties& operator=(const CServerProperties&) = delete;
