@@ -40,6 +40,10 @@ stage_windows() {
   # One wine server for all test programs; without it every program pays its start-up again.
   wineserver -p
   trap 'wineserver -k 2>/dev/null || true' EXIT
+  # Start the prefix's background services now, detached from any pipe: started by the first
+  # test program they would inherit ctest's output pipe and hold it open until the server ends,
+  # so test discovery would wait for its timeout.
+  wineboot >/dev/null 2>&1 </dev/null
   build mingw
   ctest --preset mingw -j "$jobs"
 }
