@@ -57,6 +57,8 @@ bool TestClient::StaysQuiet(uint32_t quietMs) {
   return platform::ReceiveBlocking(socket_, &byte, 1, &got, quietMs) == err::kWsaTimedOut;
 }
 
+void TestClient::ShutdownSend() { platform::ShutdownSocket(socket_, 1); }
+
 void TestClient::Close() {
   platform::CloseSocket(socket_);
   socket_ = platform::kInvalidSocket;

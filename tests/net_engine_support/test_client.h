@@ -25,6 +25,8 @@ class TestClient {
   bool WaitClosed(uint32_t timeoutMs = kPatience);
   // True when nothing arrives and the connection stays open for quietMs.
   bool StaysQuiet(uint32_t quietMs);
+  // Sends nothing more; the server sees an orderly end of the stream.
+  void ShutdownSend();
   void Close();
   // Closes with a reset instead of an orderly close.
   void Reset();
