@@ -46,6 +46,7 @@ inline constexpr uint32_t kWsaConnectionAborted = 10053;
 inline constexpr uint32_t kWsaConnectionReset = 10054;
 inline constexpr uint32_t kWsaNotConnected = 10057;
 inline constexpr uint32_t kWsaTimedOut = 10060;
+inline constexpr uint32_t kWsaConnectionRefused = 10061;
 inline constexpr uint32_t kWsaDisconnected = 10101;
 
 // HRESULT values carried by fatal engine errors and by the mapped-file send.
