@@ -175,6 +175,12 @@ class CTcpServer : public virtual ITcpServer {
   void PostReceive(TcpConnection* connection, CIoBlock* block);
   void ReceiveCompleted(TcpConnection* connection, CIoBlock* block);
   Delivery Deliver(TcpConnection* connection, CIoBlock* block, uint32_t& listenerError);
+  // The connection whose receive event the calling worker raises, and whether the listener
+  // queued bytes for it meanwhile. Those bytes are flushed by this worker as soon as the event
+  // has returned, which saves a send command's trip through the port for every answer given
+  // from inside OnReceive.
+  static thread_local TcpConnection* t_receiving;
+  static thread_local bool t_flushAfterReceive;
   void ResumeReceive(uint32_t connectionId);
   void Close(TcpConnection* connection, CloseKind kind, SocketOp operation = SocketOp::Close,
              uint32_t errorCode = 0);
@@ -196,6 +202,8 @@ class CTcpServer : public virtual ITcpServer {
   void SendCompleted(TcpConnection* connection, CIoBlock* block);
   void DropSendReference(CIoBlock* block);
   int32_t SocketSendBufferSize(const TcpConnection* connection) const;
+  // Whether the bytes in flight are below (or at, with orEqual) the socket's send-buffer size.
+  bool InFlightWithin(const TcpConnection* connection, bool orEqual) const;
 
   // The properties come first; they read the state to refuse changes while running.
   CServerProperties properties_;

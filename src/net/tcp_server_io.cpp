@@ -211,17 +211,29 @@ void CTcpServer::PostReceive(TcpConnection* connection, CIoBlock* block) {
   ioBlocks_.RecycleBlock(block);
 }
 
+thread_local TcpConnection* CTcpServer::t_receiving = nullptr;
+thread_local bool CTcpServer::t_flushAfterReceive = false;
+
 CTcpServer::Delivery CTcpServer::Deliver(TcpConnection* connection, CIoBlock* block,
                                          uint32_t& listenerError) {
   if (!connection->valid.load(std::memory_order_acquire)) return Delivery::Dropped;
-  std::lock_guard<std::recursive_mutex> receiving(connection->receiveLock);
-  if (!connection->valid.load(std::memory_order_acquire)) return Delivery::Dropped;
-  platform::SetSystemError(err::kSuccess);
-  const EventResult result =
-      RaiseReceive(connection, block->bufferPointer, static_cast<int32_t>(block->bufferLength));
-  if (result != EventResult::Error) return Delivery::Taken;
-  listenerError = platform::GetSystemError();
-  return Delivery::Refused;
+  Delivery delivery = Delivery::Taken;
+  {
+    std::lock_guard<std::recursive_mutex> receiving(connection->receiveLock);
+    if (!connection->valid.load(std::memory_order_acquire)) return Delivery::Dropped;
+    t_receiving = connection;
+    t_flushAfterReceive = false;
+    platform::SetSystemError(err::kSuccess);
+    const EventResult result =
+        RaiseReceive(connection, block->bufferPointer, static_cast<int32_t>(block->bufferLength));
+    t_receiving = nullptr;
+    if (result == EventResult::Error) {
+      listenerError = platform::GetSystemError();
+      delivery = Delivery::Refused;
+    }
+  }
+  if (t_flushAfterReceive) Flush(connection);
+  return delivery;
 }
 
 void CTcpServer::ReceiveCompleted(TcpConnection* connection, CIoBlock* block) {
@@ -230,11 +242,14 @@ void CTcpServer::ReceiveCompleted(TcpConnection* connection, CIoBlock* block) {
   uint32_t listenerError = err::kSuccess;
   Delivery delivery = Deliver(connection, block, listenerError);
 
-  // A busy connection is read on without waiting, so one completion serves many buffers.
+  // A busy connection is read on without waiting, so one completion serves many buffers. A read
+  // that did not fill the buffer found the socket empty already: asking again would only be
+  // told so (would block), so reading on stops there.
   uint32_t readError = err::kSuccess;
   const platform::SocketHandle socket = block->socket;
   const uint32_t size = static_cast<uint32_t>(properties_.GetBufferSize());
-  for (int read = 0; read < kFurtherReads && delivery == Delivery::Taken; ++read) {
+  for (int read = 0; read < kFurtherReads && delivery == Delivery::Taken && block->bufferLength == size;
+       ++read) {
     if (connection->paused.load(std::memory_order_acquire)) break;
     uint32_t received = 0;
     readError = platform::ReceiveNow(socket, BufferOf(block), size, &received);

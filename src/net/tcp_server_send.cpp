@@ -75,9 +75,12 @@ bool CTcpServer::SendBuffers(uint32_t connectionId, const BufferView buffers[], 
 uint32_t CTcpServer::QueueForSend(TcpConnection* connection, const uint8_t* data, int32_t length) {
   connection->sendChain.Append(data, length);
   connection->pendingBytes.fetch_add(length, std::memory_order_acq_rel);
-  if (connection->inFlightBytes.load(std::memory_order_acquire) <= SocketSendBufferSize(connection) &&
-      connection->sendFlag.load(std::memory_order_acquire) == 1 &&
-      !port_.Post(SendCommand, connection->connectionId.load(std::memory_order_acquire))) {
+  if (connection->sendFlag.load(std::memory_order_acquire) != 1 || !InFlightWithin(connection, true)) {
+    return err::kSuccess;
+  }
+  if (t_receiving == connection) {
+    t_flushAfterReceive = true;
+  } else if (!port_.Post(SendCommand, connection->connectionId.load(std::memory_order_acquire))) {
     return platform::GetSystemError();
   }
   return err::kSuccess;
@@ -143,6 +146,16 @@ int32_t CTcpServer::SocketSendBufferSize(const TcpConnection* connection) const 
   return size > 0 ? size : kDefaultSendBufferSize;
 }
 
+// The send-buffer size is at least 1, so with nothing in flight the comparisons below are
+// decided without asking the socket; that keeps a system call off every send of an idle
+// connection.
+bool CTcpServer::InFlightWithin(const TcpConnection* connection, bool orEqual) const {
+  const int32_t inFlight = connection->inFlightBytes.load(std::memory_order_acquire);
+  if (inFlight <= 0) return true;
+  const int32_t size = SocketSendBufferSize(connection);
+  return orEqual ? inFlight <= size : inFlight < size;
+}
+
 void CTcpServer::Flush(TcpConnection* connection) {
   switch (properties_.GetSendPolicy()) {
     case SendPolicy::Batched:
@@ -157,8 +170,7 @@ void CTcpServer::Flush(TcpConnection* connection) {
 }
 
 void CTcpServer::FlushBatched(TcpConnection* connection) {
-  if (connection->pendingBytes.load(std::memory_order_acquire) <= 0 ||
-      connection->inFlightBytes.load(std::memory_order_acquire) > SocketSendBufferSize(connection)) {
+  if (connection->pendingBytes.load(std::memory_order_acquire) <= 0 || !InFlightWithin(connection, true)) {
     return;  // nothing to send, or the socket holds enough: a later completion flushes again
   }
   int32_t idle = 1;
@@ -181,12 +193,10 @@ void CTcpServer::FlushBatched(TcpConnection* connection) {
 }
 
 void CTcpServer::FlushPaced(TcpConnection* connection) {
-  const int32_t sendBufferSize = SocketSendBufferSize(connection);
-  if (connection->inFlightBytes.load(std::memory_order_acquire) < sendBufferSize &&
-      connection->sendFlag.load(std::memory_order_acquire) == 0) {
+  if (connection->sendFlag.load(std::memory_order_acquire) == 0 && InFlightWithin(connection, false)) {
     std::lock_guard<std::recursive_mutex> sending(connection->sendLock);
     if (!connection->valid.load(std::memory_order_acquire)) return;
-    if (connection->inFlightBytes.load(std::memory_order_acquire) < sendBufferSize) {
+    if (InFlightWithin(connection, false)) {
       connection->sendFlag.store(1, std::memory_order_release);
     }
   }

@@ -4,6 +4,7 @@
 // connection may overlap another or follow its close. Bounded by counts and a deadline.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -80,11 +81,13 @@ class StressListener : public CTcpPullServerListener {
     return EventResult::Ok;
   }
 
-  // Push model: the bytes themselves.
-  EventResult OnReceive(ITcpServer*, uint32_t id, const uint8_t* data, int32_t length) override {
+  // Push model: the bytes themselves. Now and then an answer from inside the event, which the
+  // worker flushes itself once the event has returned.
+  EventResult OnReceive(ITcpServer* sender, uint32_t id, const uint8_t* data, int32_t length) override {
     Connection* connection = Enter(id);
     if (connection == nullptr) return EventResult::Error;
     connection->received.append(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
+    if (connection->random() % 4 == 0) sender->Send(id, data, std::min<int32_t>(length, 100));
     Leave(connection);
     return EventResult::Ok;
   }
