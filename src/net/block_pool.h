@@ -47,6 +47,13 @@ class CBlockPoolT {
     arena_.Reset();
   }
 
+  // As Clear, for a pool whose blocks an unfinished system operation may still write: the
+  // heap is left to them instead of released, and the pool starts a new one.
+  void Abandon() {
+    ring_.Drain(&Block::Free);
+    arena_.Abandon();
+  }
+
   CHeapArena& Arena() { return arena_; }
   int32_t Capacity() const { return capacity_; }
   int32_t PoolSize() const { return poolSize_; }

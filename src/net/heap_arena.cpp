@@ -14,6 +14,11 @@ void CHeapArena::Reset() {
   Create();
 }
 
+void CHeapArena::Abandon() {
+  heap_ = nullptr;
+  Create();
+}
+
 // A missing heap would fail at the next allocation far from the cause, so it fails here.
 void CHeapArena::Create() {
   heap_ = platform::CreatePrivateHeap(maximumSize_);

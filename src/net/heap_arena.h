@@ -21,6 +21,9 @@ class CHeapArena {
 
   // Releases every block and starts an empty heap with the same limit.
   void Reset();
+  // Starts an empty heap with the same limit and leaves the old one and its blocks alone, for
+  // memory the system may still write into.
+  void Abandon();
 
  private:
   void Create();

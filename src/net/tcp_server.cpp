@@ -8,6 +8,7 @@
 #include "net/error_text.h"
 #include "net/fatal_error.h"
 #include "net/socket_helpers.h"
+#include "platform/clock.h"
 #include "platform/error_codes.h"
 #include "platform/process_info.h"
 #include "platform/pump_wait.h"
@@ -22,6 +23,8 @@ thread_local const CTcpServer* t_workerOf = nullptr;
 
 constexpr uint32_t kListenCloseSettleMs = 100;
 constexpr uint32_t kStopPollMs = 50;
+// How long Stop waits for the operations of closed sockets to complete.
+constexpr uint32_t kOperationDrainLimitMs = 5000;
 
 }  // namespace
 
@@ -166,20 +169,32 @@ bool CTcpServer::Stop() {
 void CTcpServer::TearDown() {
   // Closing the listen socket fails every outstanding accept; each failure posts an accept
   // command, which from now on only counts the accept down.
-  const platform::SocketHandle listenSocket = listenSocket_.exchange(platform::kInvalidSocket);
-  if (listenSocket != platform::kInvalidSocket) {
-    CloseSocketEx(listenSocket);
-    platform::PumpWait(kListenCloseSettleMs);
+  platform::SocketHandle listenSocket = platform::kInvalidSocket;
+  {
+    std::lock_guard<std::mutex> listening(listenLock_);
+    listenSocket = listenSocket_.exchange(platform::kInvalidSocket);
+    if (listenSocket != platform::kInvalidSocket) CloseSocketEx(listenSocket);
   }
-  while (pendingAccepts_.load(std::memory_order_acquire) > 0) platform::PumpWait(kStopPollMs);
+  if (listenSocket != platform::kInvalidSocket) platform::PumpWait(kListenCloseSettleMs);
+  // A closed socket's operations complete at once, but a system that loses one (Wine does, now
+  // and then) must not hold the stop for ever; past the limit the blocks are left to it.
+  const uint32_t waitStart = platform::TickCount();
+  const auto withinLimit = [waitStart] { return platform::TickCount() - waitStart < kOperationDrainLimitMs; };
+  while (pendingAccepts_.load(std::memory_order_acquire) > 0 && withinLimit())
+    platform::PumpWait(kStopPollMs);
   for (uint32_t id : connections_.Snapshot()) Disconnect(id, true);
   while (CountConnections() > 0) platform::PumpWait(kStopPollMs);
-  while (outstandingIo_.load(std::memory_order_acquire) > 0) platform::PumpWait(kStopPollMs);
+  while (outstandingIo_.load(std::memory_order_acquire) > 0 && withinLimit()) platform::PumpWait(kStopPollMs);
+  const bool drained = outstandingIo_.load(std::memory_order_acquire) == 0;
   StopWorkers();
   connections_.ReleaseSlots();
   RaiseShutdown();
   connections_.DestroyRested();
-  ioBlocks_.Clear();
+  if (drained) {
+    ioBlocks_.Clear();
+  } else {
+    ioBlocks_.Abandon();
+  }
   port_.Close();
   ResetState();
 }

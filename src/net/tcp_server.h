@@ -8,6 +8,7 @@
 // (the pull server) can hook either.
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -174,6 +175,8 @@ class CTcpServer : public virtual ITcpServer {
   void AcceptCompleted(CIoBlock* block);
   void PostReceive(TcpConnection* connection, CIoBlock* block);
   void ReceiveCompleted(TcpConnection* connection, CIoBlock* block);
+  // A read without waiting into the block, on the socket of a connection that is still valid.
+  uint32_t ReadNow(TcpConnection* connection, CIoBlock* block, uint32_t& received);
   Delivery Deliver(TcpConnection* connection, CIoBlock* block, uint32_t& listenerError);
   // The connection whose receive event the calling worker raises, and whether the listener
   // queued bytes for it meanwhile. Those bytes are flushed by this worker as soon as the event
@@ -212,6 +215,9 @@ class CTcpServer : public virtual ITcpServer {
   uint16_t family_ = 0;
   ITcpServerListener* const listener_;
   std::atomic<platform::SocketHandle> listenSocket_{platform::kInvalidSocket};
+  // Held while an accept is started and while the listen socket is closed, so no accept is
+  // started on a socket being closed (or on a later socket that got its handle value).
+  std::mutex listenLock_;
   platform::CompletionPort port_;
   std::atomic<ServerState> state_{ServerState::Stopped};
   std::atomic<ServerError> lastError_{ServerError::Success};

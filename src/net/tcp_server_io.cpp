@@ -129,9 +129,17 @@ void CTcpServer::StartOneAccept() {
   block->bufferLength = static_cast<uint32_t>(properties_.GetBufferSize());
   block->operation = SocketOp::Accept;
   outstandingIo_.fetch_add(1, std::memory_order_acq_rel);
-  const uint32_t error =
-      platform::StartAccept(acceptFunctions_, listenSocket_.load(std::memory_order_acquire), family_,
-                            &block->overlapped, BufferOf(block), &block->socket);
+  // A recycled block still names the socket of its last operation.
+  block->socket = platform::kInvalidSocket;
+  uint32_t error = err::kWsaNotSocket;
+  {
+    std::lock_guard<std::mutex> listening(listenLock_);
+    const platform::SocketHandle listenSocket = listenSocket_.load(std::memory_order_acquire);
+    if (listenSocket != platform::kInvalidSocket) {
+      error = platform::StartAccept(acceptFunctions_, listenSocket, family_, &block->overlapped,
+                                    BufferOf(block), &block->socket);
+    }
+  }
   if (error == err::kSuccess) return;
   outstandingIo_.fetch_sub(1, std::memory_order_acq_rel);
   CloseSocketEx(block->socket);
@@ -202,13 +210,30 @@ void CTcpServer::PostReceive(TcpConnection* connection, CIoBlock* block) {
   const uint32_t size = static_cast<uint32_t>(properties_.GetBufferSize());
   block->bufferLength = size;
   block->operation = SocketOp::Receive;
-  block->socket = connection->socket.load(std::memory_order_acquire);
-  outstandingIo_.fetch_add(1, std::memory_order_acq_rel);
-  const uint32_t error = platform::StartReceive(block->socket, BufferOf(block), size, &block->overlapped);
+  uint32_t error = err::kWsaNotSocket;
+  {
+    std::lock_guard<std::recursive_mutex> receiving(connection->receiveLock);
+    if (connection->valid.load(std::memory_order_acquire)) {
+      block->socket = connection->socket.load(std::memory_order_acquire);
+      outstandingIo_.fetch_add(1, std::memory_order_acq_rel);
+      error = platform::StartReceive(block->socket, BufferOf(block), size, &block->overlapped);
+      if (error != err::kSuccess) outstandingIo_.fetch_sub(1, std::memory_order_acq_rel);
+    }
+  }
   if (error == err::kSuccess) return;
-  outstandingIo_.fetch_sub(1, std::memory_order_acq_rel);
   if (!IsCloseInProgress(error)) Close(connection, CloseKind::Error, SocketOp::Receive, error);
   ioBlocks_.RecycleBlock(block);
+}
+
+// A closed socket's handle value may be given to the next socket at once (on Windows), so an
+// operation on a connection's socket starts only while the connection is valid under its
+// receive lock: the close invalidates under that lock before it closes the socket. A closing
+// connection answers 10038, as its closed socket would.
+uint32_t CTcpServer::ReadNow(TcpConnection* connection, CIoBlock* block, uint32_t& received) {
+  std::lock_guard<std::recursive_mutex> receiving(connection->receiveLock);
+  if (!connection->valid.load(std::memory_order_acquire)) return err::kWsaNotSocket;
+  return platform::ReceiveNow(block->socket, BufferOf(block),
+                              static_cast<uint32_t>(properties_.GetBufferSize()), &received);
 }
 
 thread_local TcpConnection* CTcpServer::t_receiving = nullptr;
@@ -246,13 +271,12 @@ void CTcpServer::ReceiveCompleted(TcpConnection* connection, CIoBlock* block) {
   // that did not fill the buffer found the socket empty already: asking again would only be
   // told so (would block), so reading on stops there.
   uint32_t readError = err::kSuccess;
-  const platform::SocketHandle socket = block->socket;
   const uint32_t size = static_cast<uint32_t>(properties_.GetBufferSize());
   for (int read = 0; read < kFurtherReads && delivery == Delivery::Taken && block->bufferLength == size;
        ++read) {
     if (connection->paused.load(std::memory_order_acquire)) break;
     uint32_t received = 0;
-    readError = platform::ReceiveNow(socket, BufferOf(block), size, &received);
+    readError = ReadNow(connection, block, received);
     if (readError != err::kSuccess) break;
     if (received == 0) {
       readError = err::kWsaDisconnected;

@@ -2,6 +2,7 @@
 // time. Most need a valid connection; the extra pointer and the remote address need only a live
 // id, so they still answer inside OnClose.
 #include <algorithm>
+#include <mutex>
 
 #include "net/socket_helpers.h"
 #include "net/tcp_server.h"
@@ -61,8 +62,12 @@ bool CTcpServer::GetIdleTime(uint32_t connectionId, uint32_t& idleMs) const {
 
 bool CTcpServer::GetConnectionLocalAddress(uint32_t connectionId, char address[], int& length,
                                            uint16_t& port) const {
-  const TcpConnection* connection = connections_.FindValid(connectionId);
+  TcpConnection* connection = connections_.FindValid(connectionId);
   if (connection == nullptr) return false;
+  // Under the receive lock of a valid connection the socket cannot be closed and its handle
+  // given to another socket meanwhile.
+  std::lock_guard<std::recursive_mutex> receiving(connection->receiveLock);
+  if (!connection->valid.load(std::memory_order_acquire)) return false;
   return SocketLocalAddress(connection->socket.load(std::memory_order_acquire), address, length, port);
 }
 

@@ -21,6 +21,7 @@
 #include "net/tcp_pull_server.h"
 #include "net/tcp_server.h"
 #include "net/tcp_server_listener.h"
+#include "platform/clock.h"
 #include "platform/error_codes.h"
 #include "platform/socket_client.h"
 #include "platform/socket_io.h"
@@ -273,7 +274,8 @@ TEST_P(EngineStress, BytesArriveOnceInOrderAndEveryConnectionClosesOnce) {
       if (server->GetConnectionIds(ids, count) && count > 0) {
         act(ids[std::uniform_int_distribution<uint32_t>(0, count - 1)(random)], random);
       }
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      // A real sleep on both targets (a shorter one is no sleep at all on Windows).
+      platform::SleepMs(1);
     }
   };
   std::thread sender(chaos, 1, [&](uint32_t id, std::mt19937& random) {
@@ -282,8 +284,11 @@ TEST_P(EngineStress, BytesArriveOnceInOrderAndEveryConnectionClosesOnce) {
   });
   std::thread pauser(chaos, 2, [&](uint32_t id, std::mt19937&) {
     if (server->SetReceivePaused(id, true)) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      platform::SleepMs(1);
       server->SetReceivePaused(id, false);
+      // A pause that comes back before the worker has acted on the resume would starve the
+      // connection: the resumed receive is posted by a worker, the next pause wins the race.
+      platform::SleepMs(4);
     }
   });
   std::thread disconnecter(chaos, 3, [&](uint32_t id, std::mt19937& random) {
