@@ -3,39 +3,21 @@
 #include <memory>
 #include <string>
 
-#include "fake_sdk.h"
 #include "platform/dynamic_library.h"
 #include "request/printer_proxy_service.h"
 #include "request/qolv_merel_device_plugin.h"
 #include "request/tcp_request_session.h"
+#include "request_support/fake_sdk_usage.h"
 #include "request_support/frames.h"
 #include "request_support/log_capture.h"
-#include "sdk/sdk_library.h"
 
 namespace qolv {
 namespace {
 
+using testing::FakeSdkPath;
+using testing::FakeSdkUsage;
 using testing::kErrorTag;
-
-std::string LibraryName(const char* stem) { return std::string(stem) + platform::kLibraryExtension; }
-
-// The fake SDK's usage, read through a second reference to the same loaded library.
-class FakeSdkUsage {
- public:
-  FakeSdkUsage() : library_(LibraryName("FakeQolvSdk")) {
-    read_ = library_.Symbol<FakeSdkReadCountersFn>("FakeSdkReadCounters");
-    library_.Symbol<FakeSdkResetCountersFn>("FakeSdkResetCounters")();
-  }
-  FakeSdkCounters Counters() const {
-    FakeSdkCounters counters{};
-    read_(&counters);
-    return counters;
-  }
-
- private:
-  ::qolv::testing::SdkLibrary library_;
-  FakeSdkReadCountersFn read_ = nullptr;
-};
+using testing::LibraryName;
 
 TcpRequestSession Request(const std::string& param) {
   const std::string header = testing::Header(TPMT_REQUEST_API, "req", 0);
@@ -48,7 +30,7 @@ TcpRequestSession Request(const std::string& param) {
 TEST(DevicePlugin, LoadsOnceAndPassesInitAndUninitToTheSdk) {
   FakeSdkUsage usage;
   testing::LogCapture log;
-  const std::string path = platform::PathBesideExecutable(LibraryName("FakeQolvSdk").c_str());
+  const std::string path = FakeSdkPath();
   QolvMerelDevicePlugin plugin(path);
   EXPECT_FALSE(plugin.Loaded());
   ASSERT_TRUE(plugin.LoadSDK());
@@ -101,7 +83,7 @@ TEST(DevicePlugin, AMissingLibraryOrEntryPointFailsTheLoadAndKeepsTheSdkUntouche
 TEST(DevicePlugin, HandsEveryAnswerTextBackOnceAlsoWhenTheSendFails) {
   FakeSdkUsage usage;
   testing::LogCapture log;
-  PrinterProxyService service(platform::PathBesideExecutable(LibraryName("FakeQolvSdk").c_str()));
+  PrinterProxyService service(FakeSdkPath());
   QolvMerelDevicePlugin& plugin = service.Plugin();
   ASSERT_TRUE(plugin.LoadSDK());
 

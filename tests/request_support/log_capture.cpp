@@ -88,6 +88,14 @@ int LogCapture::CountStartingWith(const std::string& tag, const std::string& pre
   });
 }
 
+std::string LogCapture::FindStartingWith(const std::string& tag, const std::string& prefix) const {
+  std::lock_guard<std::mutex> guard(Shared().mutex);
+  for (const LogLine& line : Shared().lines) {
+    if (line.tag == tag && line.message.compare(0, prefix.size(), prefix) == 0) return line.message;
+  }
+  return std::string();
+}
+
 bool LogCapture::WaitFor(const std::string& tag, const std::string& message, int count) const {
   return WaitMatching([&](const LogLine& line) { return line.tag == tag && line.message == message; }, count);
 }

@@ -26,6 +26,8 @@ class LogCapture {
   std::vector<LogLine> Lines() const;
   int Count(const std::string& tag, const std::string& message) const;
   int CountStartingWith(const std::string& tag, const std::string& prefix) const;
+  // The first message with tag that starts with prefix; empty when there is none.
+  std::string FindStartingWith(const std::string& tag, const std::string& prefix) const;
   // Waits, up to a generous limit, until count lines with tag and message were written.
   bool WaitFor(const std::string& tag, const std::string& message, int count = 1) const;
   bool WaitForPrefix(const std::string& tag, const std::string& prefix, int count = 1) const;
