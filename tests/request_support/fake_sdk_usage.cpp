@@ -1,5 +1,6 @@
 #include "request_support/fake_sdk_usage.h"
 
+#include "platform/clock.h"
 #include "platform/dynamic_library.h"
 
 namespace qolv::testing {
@@ -16,6 +17,16 @@ FakeSdkUsage::FakeSdkUsage() : library_(LibraryName("FakeQolvSdk")) {
 FakeSdkCounters FakeSdkUsage::Counters() const {
   FakeSdkCounters counters{};
   read_(&counters);
+  return counters;
+}
+
+FakeSdkCounters FakeSdkUsage::CountersWhen(const std::function<bool(const FakeSdkCounters&)>& done) const {
+  constexpr int kPolls = 30000;  // 1 ms apart: about 30 s
+  FakeSdkCounters counters = Counters();
+  for (int poll = 0; poll < kPolls && !done(counters); ++poll) {
+    platform::SleepMs(1);
+    counters = Counters();
+  }
   return counters;
 }
 

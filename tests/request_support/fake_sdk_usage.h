@@ -1,6 +1,7 @@
 #pragma once
 // The fake SDK's file and its usage counters, read through a second reference to the library
 // that the code under test loaded.
+#include <functional>
 #include <string>
 
 #include "fake_sdk.h"
@@ -18,6 +19,9 @@ class FakeSdkUsage {
   // Loads the fake SDK and sets its counters to zero.
   FakeSdkUsage();
   FakeSdkCounters Counters() const;
+  // The counters once done(counters) holds, or as they are when a generous limit ran out. The
+  // SDK gets its answer texts back after they were sent, so a client may see an answer before.
+  FakeSdkCounters CountersWhen(const std::function<bool(const FakeSdkCounters&)>& done) const;
 
  private:
   SdkLibrary library_;
