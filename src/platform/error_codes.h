@@ -18,10 +18,12 @@ inline constexpr uint32_t kModuleNotFound = 126;
 inline constexpr uint32_t kProcNotFound = 127;
 inline constexpr uint32_t kAlreadyExists = 183;
 inline constexpr uint32_t kBadExeFormat = 193;
+inline constexpr uint32_t kFileTooLarge = 223;
 inline constexpr uint32_t kWaitTimeout = 258;
 inline constexpr uint32_t kHandlesClosed = 676;
 inline constexpr uint32_t kOperationAborted = 995;
 inline constexpr uint32_t kIoPending = 997;
+inline constexpr uint32_t kFileInvalid = 1006;
 inline constexpr uint32_t kServiceDoesNotExist = 1060;
 inline constexpr uint32_t kServiceCannotAcceptControl = 1061;
 inline constexpr uint32_t kServiceNotActive = 1062;
@@ -44,6 +46,7 @@ inline constexpr uint32_t kWsaConnectionAborted = 10053;
 inline constexpr uint32_t kWsaConnectionReset = 10054;
 inline constexpr uint32_t kWsaNotConnected = 10057;
 inline constexpr uint32_t kWsaTimedOut = 10060;
+inline constexpr uint32_t kWsaConnectionRefused = 10061;
 inline constexpr uint32_t kWsaDisconnected = 10101;
 
 // HRESULT values carried by fatal engine errors and by the mapped-file send.

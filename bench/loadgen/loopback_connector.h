@@ -1,0 +1,21 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qolv::bench {
+
+// Raises this process's open-file limit to its hard limit, so that many connections fit.
+void RaiseOpenFileLimit();
+
+struct OpenedConnections {
+  std::vector<int> sockets;  // connected, non-blocking, no Nagle delay
+  uint64_t failed = 0;       // refused, timed out or out of descriptors
+};
+
+// Opens count connections to host:port (a loopback address), a bounded number of them under
+// way at once so that the listener's backlog is not flooded. Stops early when stop is raised.
+OpenedConnections OpenConnections(const std::string& host, uint16_t port, uint32_t count, uint32_t timeoutMs,
+                                  const volatile int& stop);
+
+}  // namespace qolv::bench
