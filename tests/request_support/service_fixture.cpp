@@ -4,7 +4,6 @@
 #include <rapidjson/writer.h>
 
 #include "platform/clock.h"
-#include "platform/socket_io.h"
 #include "request/outgoing_frame.h"
 
 namespace qolv::testing {
@@ -14,7 +13,6 @@ constexpr uint64_t kStampSlackMs = 2000;
 }  // namespace
 
 void ServiceFixture::SetUp() {
-  ASSERT_TRUE(platform::StartSocketLibrary());
   startStamp_ = OutgoingFrame::TimestampMs(platform::LocalNow());
   service_ = std::make_unique<PrinterProxyService>(FakeSdkPath());
   ASSERT_TRUE(service_->Plugin().LoadSDK());
@@ -33,7 +31,6 @@ void ServiceFixture::TearDown() {
     service_->Plugin().Unload();
     service_.reset();
   }
-  platform::StopSocketLibrary();
 }
 
 void ServiceFixture::ExpectAnswer(const Answer& answer, uint8_t type, const std::string& id,
