@@ -31,15 +31,18 @@ QolvMerelDevicePlugin::QolvMerelDevicePlugin(std::string libraryPath)
 bool QolvMerelDevicePlugin::LoadSDK() {
   if (module_ != nullptr) return loaded_;
   module_ = platform::LoadDynamicLibrary(path_.c_str());
+  // Read before anything else can overwrite it, the logger's first use included.
+  const auto loadError = static_cast<int>(platform::GetSystemError());
   if (module_ == nullptr) {
     Logger::Instance().Print(DBG_ERROR, "LoadLibrary %s error, path=%s, error=%d", fileName_.c_str(),
-                             path_.c_str(), static_cast<int>(platform::GetSystemError()));
+                             path_.c_str(), loadError);
     return false;
   }
   if (!ResolveEntryPoints()) return false;
   loaded_ = true;
+  const auto lastError = static_cast<int>(platform::GetSystemError());
   Logger::Instance().Print(DBG_ERROR, "LoadLibrary %s success, path=%s, error=%d", fileName_.c_str(),
-                           path_.c_str(), static_cast<int>(platform::GetSystemError()));
+                           path_.c_str(), lastError);
   return true;
 }
 
