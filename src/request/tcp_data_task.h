@@ -1,0 +1,28 @@
+#pragma once
+#include <memory>
+
+#include "request/task.h"
+#include "request/tcp_request_session.h"
+
+namespace qolv {
+
+class PrinterProxyService;
+
+// One received frame on its way through a task worker: Run decides by the frame's body and type
+// whether it is answered, handed to the SDK, or only logged.
+class TcpDataTask : public Task {
+ public:
+  // service answers the frame; it outlives every task it posts.
+  TcpDataTask(PrinterProxyService& service, std::unique_ptr<TcpRequestSession> session);
+
+  void Run() override;
+
+ private:
+  void RunEmptyBody();
+  void RunWithBody();
+
+  PrinterProxyService& service_;
+  std::unique_ptr<TcpRequestSession> session_;
+};
+
+}  // namespace qolv
