@@ -124,6 +124,9 @@ TEST_F(ForegroundService, AStopWhileThePortIsTakenStillRunsTheStopSteps) {
   platform::SockAddr address{};
   ASSERT_EQ(platform::TextToAddress("127.0.0.1", platform::kFamilyInet, address), 0u);
   platform::SetAddressPort(address, kServicePort);
+  // Connections of the test before may still linger on the port; they must not keep it from
+  // being taken.
+  platform::SetReuseAddress(holder, true);
   if (platform::BindSocket(holder, address) != 0 || platform::ListenSocket(holder, 1) != 0) {
     platform::CloseSocket(holder);
     GTEST_SKIP() << "port 9199 could not be taken";
