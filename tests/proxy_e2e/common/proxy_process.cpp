@@ -81,12 +81,17 @@ std::string LogWatch::NewText() const {
   return text;
 }
 
-bool LogWatch::WaitFor(const std::string& text) const {
+bool LogWatch::WaitFor(const std::string& text) const { return WaitForAny({text}) == 0; }
+
+int LogWatch::WaitForAny(const std::vector<std::string>& texts) const {
   for (uint32_t waited = 0; waited < kServicePatienceMs; waited += kPollMs) {
-    if (NewText().find(text) != std::string::npos) return true;
+    const std::string added = NewText();
+    for (size_t i = 0; i < texts.size(); ++i) {
+      if (added.find(texts[i]) != std::string::npos) return static_cast<int>(i);
+    }
     platform::SleepMs(kPollMs);
   }
-  return false;
+  return -1;
 }
 
 std::string FirstOutOfOrder(const std::string& log, const std::vector<std::string>& texts) {

@@ -40,11 +40,18 @@ class LogWatch {
   std::string NewText() const;
   // Waits until the added text holds text; false when it did not come in time.
   bool WaitFor(const std::string& text) const;
+  // Waits until the added text holds one of texts; the index of the first found, or -1 when
+  // none came in time.
+  int WaitForAny(const std::vector<std::string>& texts) const;
 
  private:
   std::filesystem::path folder_;
   std::map<std::filesystem::path, uintmax_t> startSizes_;
 };
+
+// The log lines that tell whether the service listens on port 9199 or could not take it.
+inline constexpr char kListeningLine[] = "TcpService OnPrepareListen: address=0.0.0.0; port=9199\r\n";
+inline constexpr char kStartFailedLine[] = "TcpService StartFailed: error=";
 
 // "" when each text occurs in log after the one before it, otherwise the first one that does not.
 std::string FirstOutOfOrder(const std::string& log, const std::vector<std::string>& texts);

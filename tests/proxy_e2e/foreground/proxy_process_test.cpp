@@ -25,7 +25,6 @@ constexpr char kStopPendingFirst[] = "STOPPING=1\nSTATUS=stop pending (3), exit 
 constexpr char kStopPendingSecond[] = "STOPPING=1\nSTATUS=stop pending (3), exit code 0, checkpoint 3\n";
 constexpr char kStopped[] = "STOPPING=1\nSTATUS=stopped (1), exit code 0, checkpoint 0\n";
 
-constexpr char kListening[] = "TcpService OnPrepareListen: address=0.0.0.0; port=9199\r\n";
 constexpr char kSessionStart[] =
     "QolvPrinterProxy=== >>>>>>>>>>>> SESSION START: DBG_LEVEL:31 >>>>>>>>>>>>\r\n";
 constexpr char kBanner[] =
@@ -77,6 +76,14 @@ class ForegroundService : public ::testing::Test {
     EXPECT_EQ(service.NextReport(), kRunning);
   }
 
+  // Whether the service listens. Another program may take the port between the check in SetUp
+  // and the service's start; the test cannot go on then.
+  static bool Listening(const LogWatch& log) {
+    const int seen = log.WaitForAny({kListeningLine, kStartFailedLine});
+    EXPECT_NE(seen, -1) << log.NewText();
+    return seen == 0;
+  }
+
   // SIGTERM, the stop reports and exit code 0.
   void ExpectStop(ServiceProcess& service) {
     ASSERT_TRUE(service.Stop());
@@ -93,7 +100,7 @@ TEST_F(ForegroundService, StartsAnswersThroughTheSdkAndStopsInOrder) {
   const LogWatch log(BuiltService());
   ServiceProcess service(BuiltService());
   ASSERT_NO_FATAL_FAILURE(ExpectStartReports(service));
-  ASSERT_TRUE(log.WaitFor(kListening));
+  if (!Listening(log)) GTEST_SKIP() << "another program took port 9199 first";
 
   const ServiceAnswers answers = AskHeartbeatAndPrinterList();
   ASSERT_TRUE(answers.ok);
@@ -109,12 +116,12 @@ TEST_F(ForegroundService, StartsAnswersThroughTheSdkAndStopsInOrder) {
   const std::string text = log.NewText();
   // The session's first line is an empty one.
   EXPECT_EQ(text.rfind("\r\n", 0), 0u) << text;
-  EXPECT_EQ(
-      FirstOutOfOrder(text, {kSessionStart, kBanner,
-                             "LoadLibrary QolvTovuWindowsSDK.so success, path=" + BuiltSdk().string() + ",",
-                             kListening, "TcpService OnAccept: connid=", LoggedSdkAnswer(answers.list.body),
-                             "TcpService OnShutdown, port=9199\r\n", kSessionFinish}),
-      "")
+  EXPECT_EQ(FirstOutOfOrder(
+                text, {kSessionStart, kBanner,
+                       "LoadLibrary QolvTovuWindowsSDK.so success, path=" + BuiltSdk().string() + ",",
+                       kListeningLine, "TcpService OnAccept: connid=", LoggedSdkAnswer(answers.list.body),
+                       "TcpService OnShutdown, port=9199\r\n", kSessionFinish}),
+            "")
       << text;
 }
 
@@ -135,12 +142,10 @@ TEST_F(ForegroundService, AStopWhileThePortIsTakenStillRunsTheStopSteps) {
   const LogWatch log(BuiltService());
   ServiceProcess service(BuiltService());
   ASSERT_NO_FATAL_FAILURE(ExpectStartReports(service));
-  EXPECT_TRUE(log.WaitFor("TcpService StartFailed: error="));
+  EXPECT_TRUE(log.WaitFor(kStartFailedLine));
   ASSERT_NO_FATAL_FAILURE(ExpectStop(service));
   platform::CloseSocket(holder);
-  EXPECT_EQ(FirstOutOfOrder(log.NewText(),
-                            {kSessionStart, kBanner, "TcpService StartFailed: error=", kSessionFinish}),
-            "")
+  EXPECT_EQ(FirstOutOfOrder(log.NewText(), {kSessionStart, kBanner, kStartFailedLine, kSessionFinish}), "")
       << log.NewText();
 }
 
@@ -154,7 +159,7 @@ TEST_F(ForegroundService, WithoutTheSdkLibraryItRunsAndAnswersSdkUnavailable) {
   const LogWatch log(copy);
   ServiceProcess service(copy);
   ASSERT_NO_FATAL_FAILURE(ExpectStartReports(service));
-  ASSERT_TRUE(log.WaitFor(kListening));
+  if (!Listening(log)) GTEST_SKIP() << "another program took port 9199 first";
   const ServiceAnswers answers = AskHeartbeatAndPrinterList();
   ASSERT_TRUE(answers.ok);
   EXPECT_EQ(answers.heartbeat.Type(), TPMT_ACK_HEART_BEAT);
@@ -166,7 +171,7 @@ TEST_F(ForegroundService, WithoutTheSdkLibraryItRunsAndAnswersSdkUnavailable) {
   EXPECT_EQ(FirstOutOfOrder(
                 log.NewText(),
                 {kBanner, "LoadLibrary QolvTovuWindowsSDK.so error, path=" + missing + ", error=126\r\n",
-                 kListening, "TcpService OnShutdown, port=9199\r\n", kSessionFinish}),
+                 kListeningLine, "TcpService OnShutdown, port=9199\r\n", kSessionFinish}),
             "")
       << log.NewText();
 }
