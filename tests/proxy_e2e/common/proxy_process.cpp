@@ -52,6 +52,17 @@ fs::path BuiltService() {
 
 fs::path BuiltSdk() { return HereFolder() / platform::kSdkLibraryFileName; }
 
+ProgramRun RunBuiltService(const std::string& argument) {
+  ProgramRun run;
+  platform::ChildProcess child;
+  if (!child.Start(BuiltService().string(), {argument})) return run;
+  run.ended = child.Wait(kServicePatienceMs);
+  run.exitCode = child.exit().Termination();
+  run.output = child.StandardOutput();
+  std::erase(run.output, '\r');
+  return run;
+}
+
 ScratchFolder::ScratchFolder() {
   static std::atomic<unsigned> counter{0};
   path_ = fs::temp_directory_path() /

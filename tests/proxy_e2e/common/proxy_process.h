@@ -18,6 +18,16 @@ inline constexpr uint32_t kServicePatienceMs = 60000;
 std::filesystem::path BuiltService();
 std::filesystem::path BuiltSdk();
 
+// A run of the built executable to its end.
+struct ProgramRun {
+  bool ended = false;
+  uint32_t exitCode = 0;
+  std::string output;  // standard output, without the carriage returns of the text mode
+};
+// Runs the built executable with one argument and waits for its end (it is killed when it
+// takes longer than the tests' patience).
+ProgramRun RunBuiltService(const std::string& argument);
+
 // A fresh folder under the system's temporary folder, removed with its contents.
 class ScratchFolder {
  public:

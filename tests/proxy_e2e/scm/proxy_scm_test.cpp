@@ -4,12 +4,10 @@
 // ends it by its id, read from its log, should it not stop.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <regex>
 #include <string>
 
-#include "platform/process_spawn.h"
 #include "platform/service_control.h"
 #include "platform/socket_io.h"
 #include "proxy_e2e/common/proxy_process.h"
@@ -24,16 +22,7 @@ using test::WaitForServiceState;
 constexpr char kSessionStart[] =
     "QolvPrinterProxy=== >>>>>>>>>>>> SESSION START: DBG_LEVEL:31 >>>>>>>>>>>>\r\n";
 
-// Runs the built executable with one argument and returns its standard output, without the
-// carriage returns of the text mode.
-std::string RunService(const std::string& argument) {
-  platform::ChildProcess child;
-  if (!child.Start(BuiltService().string(), {argument})) return "(could not start)";
-  if (!child.Wait(kServicePatienceMs)) return "(did not end)";
-  std::string output = child.StandardOutput();
-  std::erase(output, '\r');
-  return output;
-}
+std::string RunService(const std::string& argument) { return RunBuiltService(argument).output; }
 
 class ServiceManagerRun : public ::testing::Test {
  protected:
@@ -103,6 +92,15 @@ TEST_F(ServiceManagerRun, InstallStartAnswerStopAndRemove) {
 
   EXPECT_EQ(RunService("-remove"), "QolvTovuPP is removed.\n");
   EXPECT_EQ(RunService("-remove"), "OpenService failed w/err 0x00000424\n");
+}
+
+// Outside the service manager the service path cannot run: the dispatcher fails (after some
+// seconds under Wine) and the program says so, with exit code 0 as everywhere.
+TEST(ServiceFromAConsole, ReportsTheDispatcherFailureAndExitsZero) {
+  const ProgramRun run = RunBuiltService("install");
+  EXPECT_TRUE(run.ended);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.output, "Service failed to run w/err 0x00000427 or 1063 \n");
 }
 
 }  // namespace
