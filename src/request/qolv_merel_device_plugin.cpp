@@ -32,8 +32,10 @@ bool QolvMerelDevicePlugin::LoadSDK() {
   if (module_ != nullptr) return loaded_;
   module_ = platform::LoadDynamicLibrary(path_.c_str());
   if (module_ == nullptr) {
+    // Read first: the logger's construction on its first use may set the system error again.
+    const uint32_t error = platform::GetSystemError();
     Logger::Instance().Print(DBG_ERROR, "LoadLibrary %s error, path=%s, error=%d", fileName_.c_str(),
-                             path_.c_str(), static_cast<int>(platform::GetSystemError()));
+                             path_.c_str(), static_cast<int>(error));
     return false;
   }
   if (!ResolveEntryPoints()) return false;
