@@ -46,6 +46,22 @@ stage_windows() {
   trap 'wineserver -k 2>/dev/null || true' EXIT
   build mingw
   ctest --preset mingw -j "$jobs"
+  check_windows_package
+}
+
+# The zip an operator installs from must hold exactly the service, the SDK library and the notes.
+check_windows_package() {
+  cmake --build --preset mingw --target windows_package
+  local expected listing
+  expected=$(printf '%s\n' QolvPrinterProxy-windows-x64/ QolvPrinterProxy-windows-x64/QolvPrinterProxy.exe \
+    QolvPrinterProxy-windows-x64/QolvTovuWindowsSDK.dll QolvPrinterProxy-windows-x64/README.txt)
+  listing=$(cmake -E tar tf build/mingw/QolvPrinterProxy-windows-x64.zip | LC_ALL=C sort)
+  if [ "$listing" != "$(LC_ALL=C sort <<<"$expected")" ]; then
+    echo "the Windows package holds:"
+    echo "$listing"
+    return 1
+  fi
+  echo "the Windows package holds the service, the SDK library and README.txt"
 }
 
 for stage in "${stages[@]}"; do

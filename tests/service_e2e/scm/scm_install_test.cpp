@@ -5,33 +5,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/clock.h"
 #include "platform/service_control.h"
 #include "platform/service_manager.h"
+#include "scm_support/service_state.h"
 #include "service_e2e/common/test_service_runner.h"
 
 namespace qolv::test {
 namespace {
-
-constexpr int kStatePolls = 600;  // at 100 ms: one minute
-
-// The current state of the installed service, or 0 when it cannot be read.
-uint32_t ServiceState() {
-  const platform::ServiceHandle manager = platform::OpenServiceManager(platform::kManagerConnect);
-  const platform::ServiceHandle service =
-      platform::OpenServiceEntry(manager, "QolvTovuPP", platform::kServiceAccessQueryStatus);
-  uint32_t state = 0;
-  if (!service || !platform::QueryServiceState(service, state)) return 0;
-  return state;
-}
-
-bool WaitForState(uint32_t wanted) {
-  for (int i = 0; i < kStatePolls; ++i) {
-    if (ServiceState() == wanted) return true;
-    platform::SleepMs(100);
-  }
-  return false;
-}
 
 TEST(ServiceManager, InstallStartStopAndRemove) {
   // A run that was cut short may have left the service behind.
@@ -55,7 +35,7 @@ TEST(ServiceManager, InstallStartStopAndRemove) {
   }
 
   ASSERT_EQ(std::system("sc start QolvTovuPP > nul"), 0);
-  ASSERT_TRUE(WaitForState(platform::kServiceRunning));
+  ASSERT_TRUE(WaitForServiceState(platform::kServiceRunning));
 
   result = RunTestService("/remove");
   EXPECT_EQ(result.exitCode, 0);

@@ -1,0 +1,72 @@
+#include "service/service_monitor.h"
+
+#include <atomic>
+
+#include "net/manual_reset_event.h"
+#include "platform/clock.h"
+#include "platform/event_log.h"
+#include "platform/socket_types.h"
+#include "platform/system_error.h"
+#include "platform/work_item.h"
+#include "service/crash_guard.h"
+#include "service/printer_proxy_session.h"
+#include "service/service_error.h"
+
+namespace qolv {
+
+struct CServiceMonitor::SessionShared {
+  explicit SessionShared(std::unique_ptr<ISessionSteps> sessionSteps) : steps(std::move(sessionSteps)) {}
+
+  std::unique_ptr<ISessionSteps> steps;
+  std::atomic<bool> queued{false};
+  std::atomic<bool> stopping{false};
+  net::CManualResetEvent started{false};  // the start steps are done
+  net::CManualResetEvent stopped{false};  // the session has finished
+};
+
+CServiceMonitor::CServiceMonitor() : CServiceMonitor(std::make_unique<CPrinterProxySession>()) {}
+
+CServiceMonitor::CServiceMonitor(std::unique_ptr<ISessionSteps> steps)
+    : shared_(std::make_shared<SessionShared>(std::move(steps))) {}
+
+CServiceMonitor::~CServiceMonitor() = default;
+
+void CServiceMonitor::OnServiceStart(int, char**) {
+  LogEvent("QolvTovuPP start", platform::kEventInformation);
+  shared_->queued.store(true);
+  const auto run = [](void* monitor) { static_cast<CServiceMonitor*>(monitor)->RunSession(); };
+  if (!platform::QueueLongWorkItem(run, this)) {
+    const uint32_t error = platform::GetSystemError();
+    shared_->queued.store(false);
+    throw CServiceError(error);
+  }
+}
+
+void CServiceMonitor::OnServiceStop() {
+  LogEvent("QolvPrinterProxy stop", platform::kEventInformation);
+  shared_->stopping.store(true);
+  shared_->stopped.Wait(platform::kInfinite);
+}
+
+void CServiceMonitor::OnServiceShutdown() {
+  if (shared_->queued.load()) shared_->started.Wait(platform::kInfinite);
+}
+
+void CServiceMonitor::RunSession() {
+  // This object is alive here: main destroys it only after a stop or a shutdown, and both hooks
+  // wait for this routine (for its end, or for its start steps). From here on the session reads
+  // only what it co-owns; it uses this object once more only after a stop request, whose hook
+  // keeps it alive until the stopped signal.
+  const std::shared_ptr<SessionShared> shared = shared_;
+  CrashGuard guard;
+  guard.Install();
+  shared->steps->Start();
+  shared->started.Set();
+  while (!shared->stopping.load()) platform::SleepMs(kStopPollMs);
+  shared->steps->Stop();
+  ReportStatus(platform::kServiceStopPending);
+  shared->stopped.Set();
+  // The guard ends last, on this thread, after the stop hook was released.
+}
+
+}  // namespace qolv

@@ -1,0 +1,147 @@
+#include "proxy_e2e/common/proxy_process.h"
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "platform/clock.h"
+#include "platform/dynamic_library.h"
+#include "platform/process_info.h"
+#include "platform/process_spawn.h"
+#include "request_support/frame_client.h"
+
+namespace qolv::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kPollMs = 100;
+
+fs::path HereFolder() {
+  const std::string self = platform::ExecutablePath();
+  return fs::path(reinterpret_cast<const char8_t*>(self.c_str())).parent_path();
+}
+
+// The day files of the log folder: the logger names them after the executable and the date.
+std::vector<fs::path> DayFiles(const fs::path& folder) {
+  std::vector<fs::path> files;
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("QolvPrinterProxy-", 0) == 0 && entry.path().extension() == ".log") {
+      files.push_back(entry.path());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string ReadFrom(const fs::path& file, uintmax_t offset) {
+  std::ifstream in(file, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+fs::path BuiltService() {
+  return HereFolder() / (std::string("QolvPrinterProxy") + platform::kExecutableSuffix);
+}
+
+fs::path BuiltSdk() { return HereFolder() / platform::kSdkLibraryFileName; }
+
+ProgramRun RunBuiltService(const std::string& argument) {
+  ProgramRun run;
+  platform::ChildProcess child;
+  if (!child.Start(BuiltService().string(), {argument})) return run;
+  run.ended = child.Wait(kServicePatienceMs);
+  run.exitCode = child.exit().Termination();
+  run.output = child.StandardOutput();
+  std::erase(run.output, '\r');
+  return run;
+}
+
+ScratchFolder::ScratchFolder() {
+  static std::atomic<unsigned> counter{0};
+  path_ = fs::temp_directory_path() /
+          ("qolv-proxy-" + std::to_string(platform::CurrentProcessId()) + "-" + std::to_string(counter++));
+  fs::remove_all(path_);
+  fs::create_directories(path_);
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+LogWatch::LogWatch(const fs::path& executable) : folder_(executable.parent_path() / "log") {
+  for (const fs::path& file : DayFiles(folder_)) {
+    std::error_code error;
+    startSizes_[file] = fs::file_size(file, error);
+  }
+}
+
+std::string LogWatch::NewText() const {
+  std::string text;
+  for (const fs::path& file : DayFiles(folder_)) {
+    const auto known = startSizes_.find(file);
+    text += ReadFrom(file, known == startSizes_.end() ? 0 : known->second);
+  }
+  return text;
+}
+
+bool LogWatch::WaitFor(const std::string& text) const { return WaitForAny({text}) == 0; }
+
+int LogWatch::WaitForAny(const std::vector<std::string>& texts) const {
+  for (uint32_t waited = 0; waited < kServicePatienceMs; waited += kPollMs) {
+    const std::string added = NewText();
+    for (size_t i = 0; i < texts.size(); ++i) {
+      if (added.find(texts[i]) != std::string::npos) return static_cast<int>(i);
+    }
+    platform::SleepMs(kPollMs);
+  }
+  return -1;
+}
+
+std::string FirstOutOfOrder(const std::string& log, const std::vector<std::string>& texts) {
+  size_t from = 0;
+  for (const std::string& text : texts) {
+    const size_t at = log.find(text, from);
+    if (at == std::string::npos) return text;
+    from = at + text.size();
+  }
+  return "";
+}
+
+bool ServicePortInUse() { return FrameClient(kServicePort).Connected(); }
+
+ServiceAnswers AskHeartbeatAndPrinterList() {
+  ServiceAnswers answers;
+  FrameClient client(kServicePort);
+  if (!client.Connected()) return answers;
+  const std::string frames = Frame(TPMT_HEART_BEAT, "e2e-heartbeat") +
+                             Frame(TPMT_REQUEST_API, "e2e-list", R"({"action":"printer.list","param":""})");
+  if (!client.Send(frames)) return answers;
+  // Four workers may answer in any order.
+  int found = 0;
+  for (const Answer& answer : client.Read(2)) {
+    if (answer.Id() == "e2e-heartbeat") {
+      answers.heartbeat = answer;
+      ++found;
+    } else if (answer.Id() == "e2e-list") {
+      answers.list = answer;
+      ++found;
+    }
+  }
+  answers.ok = found == 2;
+  return answers;
+}
+
+std::string LoggedSdkAnswer(const std::string& response) {
+  return "QolvMerelDevicePlugin::InvokeMethodBySDK success, method=getLocalPrinterList, response=" +
+         response + "\r\n";
+}
+
+}  // namespace qolv::testing
