@@ -9,6 +9,7 @@
 #include "net/fatal_error.h"
 #include "net/socket_helpers.h"
 #include "platform/clock.h"
+#include "platform/crash_handler.h"
 #include "platform/error_codes.h"
 #include "platform/process_info.h"
 #include "platform/pump_wait.h"
@@ -241,6 +242,8 @@ void CTcpServer::WorkerStarted(uint32_t) {}
 void CTcpServer::WorkerEnded(uint32_t) {}
 
 void CTcpServer::WorkerLoop() {
+  // A listener event that overflows this thread's stack must still leave a crash dump.
+  const platform::ThreadCrashStack crashStack;
   const uint32_t threadId = platform::CurrentThreadId();
   t_workerOf = this;
   WorkerStarted(threadId);

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "platform/clock.h"
+#include "platform/crash_handler.h"
 
 namespace qolv {
 namespace {
@@ -55,6 +56,8 @@ int32_t TaskWorker::WorkerState(size_t index) const {
 }
 
 void TaskWorker::WorkerLoop(WorkerSlot* slot) {
+  // An SDK call that overflows this thread's stack must still leave a crash dump.
+  const platform::ThreadCrashStack crashStack;
   TaskWorker& owner = *slot->owner;
   // The gate is polled like the queue: the mingw runtime's std::atomic::wait can miss a wake-up.
   while (!owner.released_.load(std::memory_order_acquire)) platform::SleepMs(1);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -13,6 +14,8 @@
 #include "platform/crash_handler.h"
 #include "platform/debug_output.h"
 #include "platform/standard_error.h"
+#include "request/task.h"
+#include "request/task_worker.h"
 #include "service/crash_guard.h"
 
 // Read at run time, so the compiler cannot see that the store faults and replace it with a trap.
@@ -38,6 +41,12 @@ volatile bool g_recurse = true;
   frame[0] = static_cast<char>(depth);
   return g_recurse ? QolvRecurse(depth + 1) + frame[0] : 0;
 }
+
+// A task whose run overflows its worker thread's stack, as a runaway SDK call would.
+class QolvRecursingTask : public qolv::Task {
+ public:
+  void Run() override { QolvRecurse(0); }
+};
 
 // A thread that waits in the kernel, for the dump's list of threads other than the crashing one.
 [[gnu::noinline]] void QolvIdleWorker() {
@@ -107,6 +116,14 @@ int main(int argc, char** argv) {
   if (mode == "segv") QolvCrashHere();
   if (mode == "abort") QolvAbortHere();
   if (mode == "overflow") return QolvRecurse(0);
+  if (mode == "worker-overflow") {
+    qolv::TaskWorker workers;
+    workers.Post(std::make_unique<QolvRecursingTask>());
+    workers.Start();
+    // The overflow ends the process long before this wait does.
+    for (int i = 0; i < 6000; ++i) qolv::platform::SleepMs(10);
+    return 3;
+  }
   if (mode == "nested") {
     g_mode.store(Mode::kNested);
     QolvCrashHere();

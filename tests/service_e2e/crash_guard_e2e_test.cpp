@@ -179,6 +179,17 @@ TEST_F(CrashChild, StackOverflowIsStillDumped) {
   EXPECT_NE(Lldb("bt 3").find("QolvRecurse"), std::string::npos);
 }
 
+// The task workers run the SDK's calls; a runaway recursion there is as likely as anywhere.
+TEST_F(CrashChild, StackOverflowOnATaskWorkerIsStillDumped) {
+  if (kUnderWine) GTEST_SKIP() << "Wine ends a thread whose stack overflowed without calling the filter";
+  Run("worker-overflow");
+  EXPECT_EQ(Termination(), platform::kAccessViolationTermination) << errors_;
+  test::MinidumpFile dump;
+  LoadTheOneDump(dump);
+  if (kLldb.empty()) return;
+  EXPECT_NE(Lldb("bt 3").find("QolvRecurse"), std::string::npos);
+}
+
 // Two ways to crash a second time: another thread while the first crash is being handled, and
 // the filter's own thread inside the filter. Either way one dump, one report of the second crash.
 class SecondCrash : public CrashChild, public ::testing::WithParamInterface<const char*> {};
