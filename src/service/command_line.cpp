@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "service/service_installer.h"
+
 namespace qolv {
 
 CommandLineAction ParseCommandLine(int argc, const char* const* argv) {
@@ -12,6 +14,22 @@ CommandLineAction ParseCommandLine(int argc, const char* const* argv) {
   if (std::strcmp(argument + 1, "install") == 0) return CommandLineAction::kInstall;
   if (std::strcmp(argument + 1, "remove") == 0) return CommandLineAction::kRemove;
   return CommandLineAction::kIgnore;
+}
+
+bool HandleCommandLine(int argc, const char* const* argv) {
+  switch (ParseCommandLine(argc, argv)) {
+    case CommandLineAction::kInstall:
+      InstallService();
+      return false;
+    case CommandLineAction::kRemove:
+      RemoveService();
+      return false;
+    case CommandLineAction::kIgnore:
+      return false;
+    case CommandLineAction::kRunService:
+      break;
+  }
+  return true;
 }
 
 void PrintDispatcherFailure(uint32_t code) {

@@ -13,6 +13,10 @@ enum class CommandLineAction {
 // Looks at the first argument only; the switch names are compared exactly, case and all.
 CommandLineAction ParseCommandLine(int argc, const char* const* argv);
 
+// Carries out an install or remove switch (which prints its outcome) and ignores any other
+// switch; true only when the command line asks for the service itself to run.
+bool HandleCommandLine(int argc, const char* const* argv);
+
 // Prints the service path's failure: the dispatcher could not start, with its system error code.
 void PrintDispatcherFailure(uint32_t code);
 

@@ -4,7 +4,6 @@
 #include "net/engine_process_setup.h"
 #include "platform/system_error.h"
 #include "service/command_line.h"
-#include "service/service_installer.h"
 #include "service/service_monitor.h"
 
 namespace {
@@ -19,18 +18,7 @@ qolv::net::CEngineProcessSetup g_engineSetup;
 }  // namespace
 
 int main(int argc, char** argv) {
-  switch (qolv::ParseCommandLine(argc, argv)) {
-    case qolv::CommandLineAction::kInstall:
-      qolv::InstallService();
-      return 0;
-    case qolv::CommandLineAction::kRemove:
-      qolv::RemoveService();
-      return 0;
-    case qolv::CommandLineAction::kIgnore:
-      return 0;
-    case qolv::CommandLineAction::kRunService:
-      break;
-  }
+  if (!qolv::HandleCommandLine(argc, argv)) return 0;
   qolv::CServiceMonitor monitor;
   if (!qolv::CServiceBase::Run(monitor)) qolv::PrintDispatcherFailure(qolv::platform::GetSystemError());
   return 0;

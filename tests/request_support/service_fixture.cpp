@@ -1,8 +1,5 @@
 #include "request_support/service_fixture.h"
 
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-
 #include "platform/clock.h"
 #include "request/outgoing_frame.h"
 
@@ -43,18 +40,6 @@ void ServiceFixture::ExpectAnswer(const Answer& answer, uint8_t type, const std:
   const uint64_t stamp = answer.header.Timestamp();
   EXPECT_GE(stamp + kStampSlackMs, startStamp_);
   EXPECT_LE(stamp, OutgoingFrame::TimestampMs(platform::LocalNow()) + kStampSlackMs);
-}
-
-std::string RequestBody(const std::string& action, const std::string& param) {
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  writer.StartObject();
-  writer.Key("action");
-  writer.String(action.data(), static_cast<rapidjson::SizeType>(action.size()));
-  writer.Key("param");
-  writer.String(param.data(), static_cast<rapidjson::SizeType>(param.size()));
-  writer.EndObject();
-  return std::string(buffer.GetString(), buffer.GetSize());
 }
 
 }  // namespace qolv::testing

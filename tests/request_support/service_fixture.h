@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "client_exchange.h"
 #include "request/printer_proxy_service.h"
 #include "request_support/fake_sdk_usage.h"
 #include "request_support/frames.h"
@@ -30,6 +31,6 @@ class ServiceFixture : public ::testing::Test {
 };
 
 // A request body written by a JSON writer, so that any param text arrives as it is.
-std::string RequestBody(const std::string& action, const std::string& param);
+using client::RequestBody;
 
 }  // namespace qolv::testing

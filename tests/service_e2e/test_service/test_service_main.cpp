@@ -21,7 +21,6 @@
 #include "service/command_line.h"
 #include "service/service_base.h"
 #include "service/service_error.h"
-#include "service/service_installer.h"
 
 namespace {
 
@@ -78,18 +77,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  switch (qolv::ParseCommandLine(argc, argv)) {
-    case qolv::CommandLineAction::kInstall:
-      qolv::InstallService();
-      return 0;
-    case qolv::CommandLineAction::kRemove:
-      qolv::RemoveService();
-      return 0;
-    case qolv::CommandLineAction::kIgnore:
-      return 0;
-    case qolv::CommandLineAction::kRunService:
-      break;
-  }
+  if (!qolv::HandleCommandLine(argc, argv)) return 0;
   CTestService service;
   if (!CServiceBase::Run(service)) qolv::PrintDispatcherFailure(qolv::platform::GetSystemError());
   return 0;
