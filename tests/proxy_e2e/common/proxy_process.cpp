@@ -1,5 +1,7 @@
 #include "proxy_e2e/common/proxy_process.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <fstream>
@@ -142,6 +144,14 @@ ServiceAnswers AskHeartbeatAndPrinterList() {
 std::string LoggedSdkAnswer(const std::string& response) {
   return "QolvMerelDevicePlugin::InvokeMethodBySDK success, method=getLocalPrinterList, response=" +
          response + "\r\n";
+}
+
+void ExpectSampleSdkAnswers(const ServiceAnswers& answers, const std::string& logText) {
+  EXPECT_EQ(answers.heartbeat.Type(), TPMT_ACK_HEART_BEAT);
+  EXPECT_EQ(answers.heartbeat.body, "");
+  EXPECT_EQ(answers.list.Type(), TPMT_RESPONSE_API);
+  EXPECT_EQ(answers.list.body.rfind("{\"result\":", 0), 0u) << answers.list.body;
+  EXPECT_NE(logText.find(LoggedSdkAnswer(answers.list.body)), std::string::npos) << logText;
 }
 
 }  // namespace qolv::testing

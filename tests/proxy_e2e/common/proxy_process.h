@@ -81,4 +81,8 @@ ServiceAnswers AskHeartbeatAndPrinterList();
 // The SDK's answer as the service logs it, for comparison with what the client got.
 std::string LoggedSdkAnswer(const std::string& response);
 
+// Expects the heartbeat's empty acknowledgement and, for printer.list, the sample SDK's own
+// answer byte for byte as the SDK handed it over, which the log must hold too.
+void ExpectSampleSdkAnswers(const ServiceAnswers& answers, const std::string& logText);
+
 }  // namespace qolv::testing

@@ -104,12 +104,7 @@ TEST_F(ForegroundService, StartsAnswersThroughTheSdkAndStopsInOrder) {
 
   const ServiceAnswers answers = AskHeartbeatAndPrinterList();
   ASSERT_TRUE(answers.ok);
-  EXPECT_EQ(answers.heartbeat.Type(), TPMT_ACK_HEART_BEAT);
-  EXPECT_EQ(answers.heartbeat.body, "");
-  EXPECT_EQ(answers.list.Type(), TPMT_RESPONSE_API);
-  // The sample SDK's own answer, byte for byte as the SDK handed it over.
-  EXPECT_EQ(answers.list.body.rfind("{\"result\":", 0), 0u) << answers.list.body;
-  EXPECT_NE(log.NewText().find(LoggedSdkAnswer(answers.list.body)), std::string::npos) << log.NewText();
+  ExpectSampleSdkAnswers(answers, log.NewText());
 
   ASSERT_NO_FATAL_FAILURE(ExpectStop(service));
   EXPECT_EQ(service.StandardOutput(), "");

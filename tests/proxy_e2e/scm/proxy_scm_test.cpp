@@ -67,12 +67,7 @@ TEST_F(ServiceManagerRun, InstallStartAnswerStopAndRemove) {
 
   const ServiceAnswers answers = AskHeartbeatAndPrinterList();
   ASSERT_TRUE(answers.ok);
-  EXPECT_EQ(answers.heartbeat.Type(), TPMT_ACK_HEART_BEAT);
-  EXPECT_EQ(answers.heartbeat.body, "");
-  EXPECT_EQ(answers.list.Type(), TPMT_RESPONSE_API);
-  // The sample SDK's own answer, byte for byte as the SDK handed it over.
-  EXPECT_EQ(answers.list.body.rfind("{\"result\":", 0), 0u) << answers.list.body;
-  EXPECT_NE(log_.NewText().find(LoggedSdkAnswer(answers.list.body)), std::string::npos) << log_.NewText();
+  ExpectSampleSdkAnswers(answers, log_.NewText());
 
   ASSERT_EQ(std::system("sc stop QolvTovuPP > nul"), 0);
   ASSERT_TRUE(WaitForServiceState(platform::kServiceStopped));
