@@ -169,9 +169,13 @@ TEST_F(CrashChild, LldbNamesTheCrashingFunctionAndWhatTheOtherThreadDoes) {
   EXPECT_NE(backtrace.find("QolvIdleWorker"), std::string::npos) << backtrace;
 }
 
-TEST_F(CrashChild, StackOverflowIsStillDumped) {
+// On the main thread, and on a task worker, which runs the SDK's calls: a runaway recursion
+// there is as likely as anywhere.
+class StackOverflow : public CrashChild, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(StackOverflow, IsStillDumped) {
   if (kUnderWine) GTEST_SKIP() << "Wine ends a thread whose stack overflowed without calling the filter";
-  Run("overflow");
+  Run(GetParam());
   EXPECT_EQ(Termination(), platform::kAccessViolationTermination) << errors_;
   test::MinidumpFile dump;
   LoadTheOneDump(dump);
@@ -179,16 +183,8 @@ TEST_F(CrashChild, StackOverflowIsStillDumped) {
   EXPECT_NE(Lldb("bt 3").find("QolvRecurse"), std::string::npos);
 }
 
-// The task workers run the SDK's calls; a runaway recursion there is as likely as anywhere.
-TEST_F(CrashChild, StackOverflowOnATaskWorkerIsStillDumped) {
-  if (kUnderWine) GTEST_SKIP() << "Wine ends a thread whose stack overflowed without calling the filter";
-  Run("worker-overflow");
-  EXPECT_EQ(Termination(), platform::kAccessViolationTermination) << errors_;
-  test::MinidumpFile dump;
-  LoadTheOneDump(dump);
-  if (kLldb.empty()) return;
-  EXPECT_NE(Lldb("bt 3").find("QolvRecurse"), std::string::npos);
-}
+INSTANTIATE_TEST_SUITE_P(OnTheMainThreadOrATaskWorker, StackOverflow,
+                         ::testing::Values("overflow", "worker-overflow"));
 
 // Two ways to crash a second time: another thread while the first crash is being handled, and
 // the filter's own thread inside the filter. Either way one dump, one report of the second crash.
