@@ -1,7 +1,5 @@
 // asio_frame_server: the reference frame server for the engine benchmark, written with
 // Boost.Asio. Listens on a loopback address and answers heartbeats (see FrameSession).
-#include <sys/resource.h>
-
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "frame_session.h"
+#include "platform/socket_io.h"
 
 namespace {
 
@@ -67,12 +66,9 @@ int main(int argc, char** argv) {
     std::fputs("usage: asio_frame_server [--host 127.0.0.1|::1] [--port N] [--threads N]\n", stderr);
     return 2;
   }
-  // Ten thousand connections need more descriptors than the usual soft limit.
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-  }
+  // Ten thousand connections need more descriptors than the usual soft limit; starting the
+  // socket library raises it to the hard limit.
+  qolv::platform::StartSocketLibrary();
 
   boost::asio::io_context io(static_cast<int>(options.threads));
   tcp::acceptor acceptor(io);

@@ -1,11 +1,6 @@
 #include "load_run.h"
 
-#include <sys/epoll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -14,6 +9,8 @@
 #include "frame_codec.h"
 #include "load_id.h"
 #include "loopback_connector.h"
+#include "platform/error_codes.h"
+#include "platform/socket_io.h"
 
 namespace qolv::bench {
 namespace {
@@ -30,6 +27,9 @@ int64_t NowNs() {
 
 int64_t SecondsNs(double seconds) { return static_cast<int64_t>(seconds * 1e9); }
 
+// The socket calls take a 32-bit length; a longer buffer is read or written in more than one call.
+uint32_t ChunkLength(size_t length) { return static_cast<uint32_t>(std::min<size_t>(length, UINT32_MAX)); }
+
 }  // namespace
 
 LoadRun::LoadRun(const LoadOptions& options, const volatile int& stop)
@@ -45,33 +45,31 @@ LoadRun::LoadRun(const LoadOptions& options, const volatile int& stop)
 }
 
 LoadRun::~LoadRun() {
+  poller_.Close();
   for (Connection& connection : connections_) {
-    if (connection.open) close(connection.fd);
+    if (connection.open) platform::CloseSocket(connection.socket);
   }
-  if (poller_ >= 0) close(poller_);
+  if (socketsStarted_) platform::StopSocketLibrary();
 }
 
 bool LoadRun::Open() {
-  RaiseOpenFileLimit();
-  poller_ = epoll_create1(EPOLL_CLOEXEC);
-  if (poller_ < 0) return false;
+  // On Linux this also raises the open-file limit, so that many connections fit.
+  socketsStarted_ = platform::StartSocketLibrary();
+  if (!socketsStarted_ || !poller_.Open()) return false;
   const OpenedConnections opened =
       OpenConnections(options_.host, options_.port, options_.connections, options_.connectTimeoutMs, stop_);
   errors_ += opened.failed;
   const uint32_t pipeline = options_.mode == LoadMode::kConnectOnly ? 1 : options_.pipeline;
   connections_.reserve(opened.sockets.size());
-  for (int fd : opened.sockets) {
+  for (platform::SocketHandle socket : opened.sockets) {
     Connection& connection = connections_.emplace_back(pipeline);
-    connection.fd = fd;
+    connection.socket = socket;
     connection.index = static_cast<uint32_t>(connections_.size() - 1);
     connection.open = true;
     connection.in.resize(kReadRoom * 2);
-    epoll_event watch{};
-    watch.events = EPOLLIN;
-    watch.data.u32 = connection.index;
-    if (epoll_ctl(poller_, EPOLL_CTL_ADD, fd, &watch) != 0) {
+    if (poller_.Watch(socket, connection.index, platform::kWatchReadable) != err::kSuccess) {
       ++errors_;
-      close(fd);
+      platform::CloseSocket(socket);
       connection.open = false;
       continue;
     }
@@ -95,7 +93,7 @@ RunSummary LoadRun::Run() {
     drainEndNs_ = start + int64_t{options_.connectTimeoutMs} * 1000000;
   }
 
-  epoll_event events[kEventBatch];
+  platform::ReadinessEvent events[kEventBatch];
   for (;;) {
     for (uint32_t index : dirty_) {
       connections_[index].dirty = false;
@@ -108,14 +106,14 @@ RunSummary LoadRun::Run() {
     if (!sending_ && (inflight_ == 0 || now >= drainEndNs_)) break;
     if (openCount_ == 0) break;
 
-    const int ready = epoll_wait(poller_, events, kEventBatch, kWaitMs);
+    uint32_t ready = 0;
+    poller_.Wait(kWaitMs, events, kEventBatch, &ready);
     now = NowNs();
     wallMs_ = client::UnixTimeMs();
-    for (int i = 0; i < ready; ++i) {
-      Connection& connection = connections_[events[i].data.u32];
-      if (connection.open && (events[i].events & (EPOLLIN | EPOLLERR | EPOLLHUP)))
-        OnReadable(connection, now);
-      if (connection.open && (events[i].events & EPOLLOUT)) Flush(connection);
+    for (uint32_t i = 0; i < ready; ++i) {
+      Connection& connection = connections_[events[i].key];
+      if (connection.open && (events[i].readable || events[i].failed)) OnReadable(connection, now);
+      if (connection.open && events[i].writable) Flush(connection);
     }
   }
 
@@ -177,15 +175,17 @@ void LoadRun::SendNew(Connection& connection, int64_t now) {
 
 void LoadRun::OnReadable(Connection& connection, int64_t now) {
   if (connection.in.size() - connection.inEnd < kReadRoom) connection.in.resize(connection.in.size() * 2);
-  const ssize_t count = recv(connection.fd, connection.in.data() + connection.inEnd,
-                             connection.in.size() - connection.inEnd, 0);
-  if (count < 0 && (errno == EAGAIN || errno == EINTR)) return;
-  if (count <= 0) {  // the server closed or reset the connection
+  uint32_t count = 0;
+  const uint32_t error = platform::ReceiveNow(
+      connection.socket, reinterpret_cast<char*>(connection.in.data() + connection.inEnd),
+      ChunkLength(connection.in.size() - connection.inEnd), &count);
+  if (error == err::kWsaWouldBlock) return;
+  if (error != err::kSuccess || count == 0) {  // the server closed or reset the connection
     ++errors_;
     Drop(connection);
     return;
   }
-  connection.inEnd += static_cast<size_t>(count);
+  connection.inEnd += count;
 
   size_t used = 0;
   for (;;) {
@@ -227,13 +227,13 @@ void LoadRun::OnAnswer(Connection& connection, const FrameHeader& header, int64_
 
 void LoadRun::Flush(Connection& connection) {
   while (connection.outStart < connection.out.size()) {
-    const ssize_t count = send(connection.fd, connection.out.data() + connection.outStart,
-                               connection.out.size() - connection.outStart, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (count > 0) {
-      connection.outStart += static_cast<size_t>(count);
-    } else if (count < 0 && errno == EINTR) {
-      continue;
-    } else if (count < 0 && errno == EAGAIN) {
+    uint32_t count = 0;
+    const uint32_t error = platform::SendNow(
+        connection.socket, reinterpret_cast<const char*>(connection.out.data() + connection.outStart),
+        ChunkLength(connection.out.size() - connection.outStart), &count);
+    if (error == err::kSuccess && count > 0) {
+      connection.outStart += count;
+    } else if (error == err::kWsaWouldBlock) {
       WatchWrite(connection, true);
       return;
     } else {
@@ -249,17 +249,15 @@ void LoadRun::Flush(Connection& connection) {
 
 void LoadRun::WatchWrite(Connection& connection, bool on) {
   if (connection.watchingWrite == on) return;
-  epoll_event watch{};
-  watch.events = on ? EPOLLIN | EPOLLOUT : EPOLLIN;
-  watch.data.u32 = connection.index;
-  epoll_ctl(poller_, EPOLL_CTL_MOD, connection.fd, &watch);
+  poller_.Change(connection.socket, connection.index,
+                 on ? platform::kWatchReadable | platform::kWatchWritable : platform::kWatchReadable);
   connection.watchingWrite = on;
 }
 
 void LoadRun::Drop(Connection& connection) {
   if (!connection.open) return;
-  epoll_ctl(poller_, EPOLL_CTL_DEL, connection.fd, nullptr);
-  close(connection.fd);
+  poller_.Forget(connection.socket);
+  platform::CloseSocket(connection.socket);
   connection.open = false;
   --openCount_;
   const uint32_t lost = connection.slots.Busy();

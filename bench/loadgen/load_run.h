@@ -5,13 +5,15 @@
 #include "inflight_slots.h"
 #include "latency_histogram.h"
 #include "load_options.h"
+#include "platform/readiness_poller.h"
+#include "platform/socket_types.h"
 #include "request/frame_header.h"
 #include "run_summary.h"
 
 namespace qolv::bench {
 
-// One run of the load generator on one thread: its connections, an epoll set over them, and the
-// frames in flight on each. Every answer frees its frame's slot and, while sending lasts, sends
+// One run of the load generator on one thread: its connections, a readiness poller over them, and
+// the frames in flight on each. Every answer frees its frame's slot and, while sending lasts, sends
 // the next frame at once, so each connection keeps the pipeline depth in flight.
 class LoadRun {
  public:
@@ -31,7 +33,7 @@ class LoadRun {
 
  private:
   struct Connection {
-    int fd = -1;
+    platform::SocketHandle socket = platform::kInvalidSocket;
     uint32_t index = 0;
     bool open = false;
     bool dirty = false;          // frames queued since the last flush
@@ -63,7 +65,8 @@ class LoadRun {
   std::vector<uint8_t> frame_;          // the frame to send, id and timestamp filled per send
   std::vector<Connection> connections_;
   std::vector<uint32_t> dirty_;
-  int poller_ = -1;
+  platform::ReadinessPoller poller_;
+  bool socketsStarted_ = false;
   uint32_t openCount_ = 0;
 
   bool sending_ = true;

@@ -1,119 +1,93 @@
 #include "loopback_connector.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/epoll.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 
 #include "load_options.h"
+#include "platform/error_codes.h"
+#include "platform/readiness_poller.h"
+#include "platform/socket_io.h"
 
 namespace qolv::bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using platform::SocketHandle;
 constexpr uint32_t kMostUnderWay = 256;
+constexpr uint32_t kWaitMs = 100;
 
-struct Target {
-  sockaddr_storage address{};
-  socklen_t length = 0;
-  int family = AF_INET;
-};
-
-bool MakeTarget(const std::string& host, uint16_t port, Target& target) {
+bool MakeTarget(const std::string& host, uint16_t port, platform::SockAddr& target) {
   if (!IsLoopbackHost(host)) return false;
-  if (host.find(':') != std::string::npos) {
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&target.address);
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(port);
-    target.family = AF_INET6;
-    target.length = sizeof(sockaddr_in6);
-    return inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1;
-  }
-  auto* v4 = reinterpret_cast<sockaddr_in*>(&target.address);
-  v4->sin_family = AF_INET;
-  v4->sin_port = htons(port);
-  target.length = sizeof(sockaddr_in);
-  return inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1;
+  const uint16_t family =
+      host.find(':') != std::string::npos ? platform::kFamilyInet6 : platform::kFamilyInet;
+  if (platform::TextToAddress(host.c_str(), family, target) != err::kSuccess) return false;
+  platform::SetAddressPort(target, port);
+  return true;
 }
 
-void Connected(int fd, OpenedConnections& opened) {
-  const int on = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  opened.sockets.push_back(fd);
+void Connected(SocketHandle socket, OpenedConnections& opened) {
+  platform::SetNoDelay(socket, true);
+  opened.sockets.push_back(socket);
 }
 
 }  // namespace
 
-void RaiseOpenFileLimit() {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-  }
-}
-
 OpenedConnections OpenConnections(const std::string& host, uint16_t port, uint32_t count, uint32_t timeoutMs,
                                   const volatile int& stop) {
   OpenedConnections opened;
-  Target target;
-  if (!MakeTarget(host, port, target)) {
+  platform::SockAddr target{};
+  platform::ReadinessPoller poller;
+  if (!MakeTarget(host, port, target) || !poller.Open()) {
     opened.failed = count;
     return opened;
   }
-  const int poller = epoll_create1(EPOLL_CLOEXEC);
+  const uint16_t family = platform::AddressFamily(target);
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  // A connect under way is watched under the number of its place here.
+  std::vector<SocketHandle> underWay(kMostUnderWay, platform::kInvalidSocket);
+  std::vector<uint32_t> freePlaces;
+  for (uint32_t place = kMostUnderWay; place > 0; --place) freePlaces.push_back(place - 1);
   uint32_t started = 0;
-  std::vector<int> underWay;
-  epoll_event events[256];
-  while ((started < count || !underWay.empty()) && Clock::now() < deadline && !stop) {
-    while (started < count && underWay.size() < kMostUnderWay) {
+  platform::ReadinessEvent events[kMostUnderWay];
+  while ((started < count || freePlaces.size() < kMostUnderWay) && Clock::now() < deadline && !stop) {
+    while (started < count && !freePlaces.empty()) {
       ++started;
-      const int fd = socket(target.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-      if (fd < 0) {
-        ++opened.failed;
+      const SocketHandle socket = platform::CreateStreamSocket(family);
+      if (socket == platform::kInvalidSocket) continue;
+      const uint32_t result = platform::BeginConnect(socket, target);
+      if (result == err::kSuccess) {
+        Connected(socket, opened);
         continue;
       }
-      if (connect(fd, reinterpret_cast<const sockaddr*>(&target.address), target.length) == 0) {
-        Connected(fd, opened);
+      const uint32_t place = freePlaces.back();
+      if (result != err::kWsaWouldBlock || poller.Watch(socket, place, platform::kWatchWritable) != 0) {
+        platform::CloseSocket(socket);
         continue;
       }
-      epoll_event watch{};
-      watch.events = EPOLLOUT;
-      watch.data.fd = fd;
-      if (errno != EINPROGRESS || epoll_ctl(poller, EPOLL_CTL_ADD, fd, &watch) != 0) {
-        close(fd);
-        ++opened.failed;
-        continue;
-      }
-      underWay.push_back(fd);
+      freePlaces.pop_back();
+      underWay[place] = socket;
     }
-    const int ready = epoll_wait(poller, events, 256, 100);
-    for (int i = 0; i < ready; ++i) {
-      const int fd = events[i].data.fd;
-      epoll_ctl(poller, EPOLL_CTL_DEL, fd, nullptr);
-      underWay.erase(std::find(underWay.begin(), underWay.end(), fd));
-      int error = 0;
-      socklen_t length = sizeof error;
-      if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0) {
-        Connected(fd, opened);
+    uint32_t ready = 0;
+    poller.Wait(kWaitMs, events, kMostUnderWay, &ready);
+    for (uint32_t i = 0; i < ready; ++i) {
+      const uint32_t place = events[i].key;
+      const SocketHandle socket = underWay[place];
+      poller.Forget(socket);
+      underWay[place] = platform::kInvalidSocket;
+      freePlaces.push_back(place);
+      if (platform::ConnectOutcome(socket) == err::kSuccess) {
+        Connected(socket, opened);
       } else {
-        close(fd);
-        ++opened.failed;
+        platform::CloseSocket(socket);
       }
     }
   }
   // Whatever is still under way, or was never started, has failed.
-  for (int fd : underWay) close(fd);
+  for (SocketHandle socket : underWay) {
+    if (socket == platform::kInvalidSocket) continue;
+    poller.Forget(socket);
+    platform::CloseSocket(socket);
+  }
   opened.failed = count - opened.sockets.size();
-  close(poller);
   return opened;
 }
 

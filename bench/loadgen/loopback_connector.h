@@ -3,14 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/socket_types.h"
+
 namespace qolv::bench {
 
-// Raises this process's open-file limit to its hard limit, so that many connections fit.
-void RaiseOpenFileLimit();
-
 struct OpenedConnections {
-  std::vector<int> sockets;  // connected, non-blocking, no Nagle delay
-  uint64_t failed = 0;       // refused, timed out or out of descriptors
+  std::vector<platform::SocketHandle> sockets;  // connected, non-blocking, no Nagle delay
+  uint64_t failed = 0;                          // refused, timed out or out of descriptors
 };
 
 // Opens count connections to host:port (a loopback address), a bounded number of them under

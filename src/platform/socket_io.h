@@ -92,6 +92,18 @@ uint32_t StartSend(SocketHandle socket, const char* buffer, uint32_t length, Ove
 // A receive without an overlapped record that never waits. 0 with *received set (0 means the
 // peer closed), or the error (10035 when nothing is waiting).
 uint32_t ReceiveNow(SocketHandle socket, char* buffer, uint32_t length, uint32_t* received);
+
+// Non-blocking calls for a socket that is not associated with a completion port (a client that
+// waits for readiness itself, see readiness_poller.h).
+// Starts a connect: 0 when connected at once, 10035 while it is under way (the socket turns
+// writable when it has finished; ConnectOutcome then tells how), or the error.
+uint32_t BeginConnect(SocketHandle socket, const SockAddr& address);
+// The outcome of a connect that has finished: 0 when connected, otherwise its error.
+uint32_t ConnectOutcome(SocketHandle socket);
+// A send that never waits: 0 with *sent set (perhaps fewer bytes than length), 10035 when the
+// socket has no room, or the error.
+uint32_t SendNow(SocketHandle socket, const char* data, uint32_t length, uint32_t* sent);
+
 // The real outcome of a completed operation: 0 with *bytes set, or its socket error. Windows
 // asks the socket (under Wine always 10038 once it is closed); Linux reads the record.
 uint32_t OverlappedResult(SocketHandle socket, Overlapped* overlapped, uint32_t* bytes);

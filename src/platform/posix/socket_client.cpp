@@ -34,7 +34,8 @@ posix::Clock::time_point DeadlineAfter(uint32_t timeoutMs) {
   return posix::Clock::now() + std::chrono::milliseconds(timeoutMs);
 }
 
-// Starts the connect; 0 when connected at once, 10035 when it is under way, else the error.
+}  // namespace
+
 uint32_t BeginConnect(SocketHandle socket, const SockAddr& address) {
   const uint32_t length = AddressLength(AddressFamily(address));
   if (length == 0) return ReportError(err::kWsaFamilyNotSupported);
@@ -60,8 +61,8 @@ uint32_t ConnectOutcome(SocketHandle socket) {
   return ReportError(posix::FromErrno(error));
 }
 
-// One send that does not wait: 0 with *sent set, 10035 when there is no room, or the error.
-uint32_t SendSome(SocketHandle socket, const char* data, uint32_t length, uint32_t* sent) {
+uint32_t SendNow(SocketHandle socket, const char* data, uint32_t length, uint32_t* sent) {
+  *sent = 0;
   LockedSocket locked(socket);
   if (!locked) return ReportError(err::kWsaNotSocket);
   for (;;) {
@@ -73,8 +74,6 @@ uint32_t SendSome(SocketHandle socket, const char* data, uint32_t length, uint32
     if (errno != EINTR) return posix::SetSystemErrorFromErrno();
   }
 }
-
-}  // namespace
 
 uint32_t ConnectBlocking(SocketHandle socket, const SockAddr& address, uint32_t timeoutMs) {
   const uint32_t started = BeginConnect(socket, address);
@@ -88,7 +87,7 @@ uint32_t SendBlocking(SocketHandle socket, const char* data, uint32_t length, ui
   uint32_t done = 0;
   while (done < length) {
     uint32_t sent = 0;
-    const uint32_t error = SendSome(socket, data + done, length - done, &sent);
+    const uint32_t error = SendNow(socket, data + done, length - done, &sent);
     if (error == err::kWsaWouldBlock) {
       if (const uint32_t waitError = WaitReady(socket, POLLOUT, deadline)) return waitError;
     } else if (error != err::kSuccess) {

@@ -7,6 +7,7 @@
 // clang-format on
 
 #include <chrono>
+#include <climits>
 
 #include "platform/error_codes.h"
 #include "platform/socket_io.h"
@@ -51,14 +52,16 @@ Clock::time_point DeadlineAfter(uint32_t timeoutMs) {
 
 }  // namespace
 
-uint32_t ConnectBlocking(SocketHandle socket, const SockAddr& address, uint32_t timeoutMs) {
+uint32_t BeginConnect(SocketHandle socket, const SockAddr& address) {
   const int length = static_cast<int>(AddressLength(AddressFamily(address)));
   if (length == 0) return ReportError(err::kWsaFamilyNotSupported);
   if (::connect(Native(socket), reinterpret_cast<const sockaddr*>(address.bytes), length) == 0) {
     return ReportError(err::kSuccess);
   }
-  if (::WSAGetLastError() != WSAEWOULDBLOCK) return ReportSocketError();
-  if (const uint32_t error = WaitReady(socket, Readiness::kWrite, DeadlineAfter(timeoutMs))) return error;
+  return ReportSocketError();  // 10035 while a connect of a non-blocking socket is under way
+}
+
+uint32_t ConnectOutcome(SocketHandle socket) {
   int error = 0;
   int size = sizeof error;
   if (::getsockopt(Native(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) {
@@ -67,17 +70,35 @@ uint32_t ConnectBlocking(SocketHandle socket, const SockAddr& address, uint32_t 
   return ReportError(static_cast<uint32_t>(error));
 }
 
+uint32_t SendNow(SocketHandle socket, const char* data, uint32_t length, uint32_t* sent) {
+  *sent = 0;
+  // Winsock takes an int length; a longer buffer goes out in more than one call.
+  const int chunk = length > INT_MAX ? INT_MAX : static_cast<int>(length);
+  const int count = ::send(Native(socket), data, chunk, 0);
+  if (count < 0) return ReportSocketError();
+  *sent = static_cast<uint32_t>(count);
+  return ReportError(err::kSuccess);
+}
+
+uint32_t ConnectBlocking(SocketHandle socket, const SockAddr& address, uint32_t timeoutMs) {
+  const uint32_t started = BeginConnect(socket, address);
+  if (started != err::kWsaWouldBlock) return started;
+  if (const uint32_t error = WaitReady(socket, Readiness::kWrite, DeadlineAfter(timeoutMs))) return error;
+  return ConnectOutcome(socket);
+}
+
 uint32_t SendBlocking(SocketHandle socket, const char* data, uint32_t length, uint32_t timeoutMs) {
   const Clock::time_point deadline = DeadlineAfter(timeoutMs);
   uint32_t done = 0;
   while (done < length) {
-    const int sent = ::send(Native(socket), data + done, static_cast<int>(length - done), 0);
-    if (sent >= 0) {
-      done += static_cast<uint32_t>(sent);
-      continue;
+    uint32_t sent = 0;
+    const uint32_t error = SendNow(socket, data + done, length - done, &sent);
+    if (error == err::kWsaWouldBlock) {
+      if (const uint32_t waitError = WaitReady(socket, Readiness::kWrite, deadline)) return waitError;
+    } else if (error != err::kSuccess) {
+      return error;
     }
-    if (::WSAGetLastError() != WSAEWOULDBLOCK) return ReportSocketError();
-    if (const uint32_t error = WaitReady(socket, Readiness::kWrite, deadline)) return error;
+    done += sent;
   }
   return ReportError(err::kSuccess);
 }
