@@ -1,14 +1,24 @@
 #include "proxy_param.h"
 
+#include <cstring>
+#include <string>
+
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
+
+#include "utf8_text.h"
 
 namespace qolv::sdk {
 namespace {
 
 // Strict JSON that must also be valid UTF-8, since the values are written back into answers.
+// The parse is iterative: a recursive one would overflow the caller's stack on a param that
+// nests arrays a few hundred thousand levels deep.
 std::string ParseObject(const char* param, rapidjson::Document& document) {
-  document.Parse<rapidjson::kParseValidateEncodingFlag>(param);
+  if (std::strlen(param) > kMaxParamBytes) {
+    return "param must be at most " + std::to_string(kMaxParamBytes) + " bytes";
+  }
+  document.Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(param);
   if (document.HasParseError()) {
     return std::string("param is not valid JSON: ") + rapidjson::GetParseError_En(document.GetParseError());
   }
@@ -28,6 +38,8 @@ std::string ReadText(const rapidjson::Value& object, const char* field, size_t m
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7F) return quoted + " must not contain control characters";
   }
+  // The parser turns an escaped lone surrogate ("\udc00") into bytes that are not UTF-8.
+  if (ValidUtf8(text.c_str()) != text) return quoted + " must be valid UTF-8 text";
   out = text;
   return {};
 }

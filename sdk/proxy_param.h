@@ -10,6 +10,9 @@ namespace qolv::sdk {
 
 inline constexpr size_t kMaxNameBytes = 128;
 inline constexpr size_t kMaxTargetBytes = 1024;
+// A full table with the longest names and targets needs about 300 KB; anything much longer is
+// refused before it is parsed, so a hostile param cannot make the parse take much memory.
+inline constexpr size_t kMaxParamBytes = 1024 * 1024;
 
 // {"name":"...","target":"..."}
 std::string ReadPrinterParam(const char* param, ProxiedPrinter& printer);

@@ -37,6 +37,8 @@ uint64_t OutgoingFrame::TimestampMs(const platform::LocalTime& localTime) {
   fields.tm_isdst = -1;
   // Full 64-bit seconds, so that stamps stay right after January 2038.
   const int64_t seconds = static_cast<int64_t>(std::mktime(&fields));
+  // mktime's failure (-1) would otherwise become a stamp far in the future.
+  if (seconds < 0) return 0;
   return static_cast<uint64_t>(seconds * 1000 + localTime.millisecond);
 }
 

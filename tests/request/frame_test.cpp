@@ -92,6 +92,8 @@ TEST(OutgoingFrame, TimestampIsUtcMillisecondsAlsoAfter2038) {
                                   321};
     EXPECT_EQ(OutgoingFrame::TimestampMs(now), static_cast<uint64_t>(utcSeconds) * 1000 + 321) << utcSeconds;
   }
+  // A time the C library cannot or does not place after 1970 gives 0, not a wrapped huge stamp.
+  EXPECT_EQ(OutgoingFrame::TimestampMs(platform::LocalTime{1960, 6, 1, 12, 0, 0, 5}), 0u);
 }
 
 TEST(FrameHeader, ReceivedHeaderRules) {

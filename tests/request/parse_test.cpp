@@ -38,6 +38,9 @@ TEST(Parse, AcceptsOneObjectAndReadsTheStringMembers) {
       {R"({"action":"first","action":"second","param":"one","param":2})", "first", "one"},
       {R"({"param":"say \"hi\" to C:\\dir\\"})", "", R"(say "hi" to C:\dir\)"},
       {R"({"action":"ab\u0000cd","param":"\u00e9\ud83d\ude00"})", "ab", "\xC3\xA9\xF0\x9F\x98\x80"},
+      // Nesting up to 256 levels, and brackets inside strings, which do not nest.
+      {"{\"action\":\"deep\",\"x\":" + std::string(255, '[') + std::string(255, ']') + "}", "deep", ""},
+      {"{\"param\":\"" + std::string(1000, '[') + "\\\"{\"}", "", std::string(1000, '[') + "\"{"},
   };
   for (const Accepted& c : cases) {
     TcpRequestSession session = SessionWithBody(c.body);
@@ -65,6 +68,9 @@ TEST(Parse, RefusesAnythingButOneObjectWithOneLogLine) {
       "{\"a\":1,}", "{/*c*/}",
       "{'a':1}",    "{\"a\":\"\x01\"}",
       "\0{}"s,      "{\"action\":\"x\"",
+      // Deep enough to overflow a worker's stack if it reached the parser's recursion.
+      "{\"a\":" + std::string(257, '[') + std::string(257, ']') + "}",
+      std::string(500000, '['),
   };
   platform::SetDebugOutputHook(&CaptureDebug);
   for (const std::string& body : refused) {

@@ -119,6 +119,10 @@ bool detail::SendServiceStatus(ServiceStatusHandle handle, const ServiceStatus& 
 }
 
 bool RunServiceDispatcher(const char* serviceName, ServiceMainFunction serviceMain) {
+  // Every log line also goes to standard error. When that is a pipe whose reader went away (a
+  // tee ended by the same Ctrl-C), the write must fail instead of ending the service before
+  // its stop steps have run.
+  ::signal(SIGPIPE, SIG_IGN);
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGTERM);

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/dynamic_library.h"
 #include "platform/process_spawn.h"
@@ -35,12 +36,13 @@ constexpr char kSessionFinish[] =
 // The service executable running with a notify socket of the test's own.
 class ServiceProcess {
  public:
-  explicit ServiceProcess(const fs::path& executable) {
+  explicit ServiceProcess(const fs::path& executable) : ServiceProcess(executable.string(), {}) {}
+  ServiceProcess(const std::string& program, const std::vector<std::string>& arguments) {
     const fs::path socket = folder_.path() / "notify";
     if (!listener_.Open(socket.string())) return;
     platform::SpawnOptions options;
     options.environment = {"NOTIFY_SOCKET=" + socket.string()};
-    started_ = child_.Start(executable.string(), {}, options);
+    started_ = child_.Start(program, arguments, options);
   }
 
   bool started() const { return started_; }
@@ -141,6 +143,18 @@ TEST_F(ForegroundService, AStopWhileThePortIsTakenStillRunsTheStopSteps) {
   ASSERT_NO_FATAL_FAILURE(ExpectStop(service));
   platform::CloseSocket(holder);
   EXPECT_EQ(FirstOutOfOrder(log.NewText(), {kSessionStart, kBanner, kStartFailedLine, kSessionFinish}), "")
+      << log.NewText();
+}
+
+// The log lines also go to standard error. Here it is a pipe whose reader has ended (as a tee
+// ended by the same Ctrl-C would be): bash waits for the reader's end, then becomes the service.
+TEST_F(ForegroundService, AStandardErrorWithoutReaderDoesNotEndIt) {
+  const LogWatch log(BuiltService());
+  ServiceProcess service("/bin/bash", {"-c", "exec 2> >(true); wait $!; exec \"$0\"", BuiltService().string()});
+  ASSERT_NO_FATAL_FAILURE(ExpectStartReports(service));
+  if (!Listening(log)) GTEST_SKIP() << "another program took port 9199 first";
+  ASSERT_NO_FATAL_FAILURE(ExpectStop(service));
+  EXPECT_EQ(FirstOutOfOrder(log.NewText(), {kSessionStart, kBanner, kListeningLine, kSessionFinish}), "")
       << log.NewText();
 }
 
