@@ -125,6 +125,8 @@ int32_t CrashFilter(platform::CrashContext* exception) {
 }
 
 bool DumpFileName(char* path, size_t capacity) {
+  // Without the executable's folder the name would point at the root of the file system.
+  if (DumpDirectory()[0] == '\0') return false;
   const platform::LocalTime now = platform::CrashSafeLocalNow();
   char stamp[11];
   const char separator[2] = {platform::kPathSeparator, 0};

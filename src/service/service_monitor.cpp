@@ -37,6 +37,8 @@ void CServiceMonitor::OnServiceStart(int, char**) {
   const auto run = [](void* monitor) { static_cast<CServiceMonitor*>(monitor)->RunSession(); };
   if (!platform::QueueLongWorkItem(run, this)) {
     const uint32_t error = platform::GetSystemError();
+    // A shutdown hook that saw the flag before it was cleared waits for this.
+    shared_->started.Set();
     shared_->queued.store(false);
     throw CServiceError(error);
   }

@@ -172,7 +172,7 @@ ServiceHandle CreateServiceEntry(const ServiceHandle& manager, const ServiceRegi
   posix::SystemdUnit unit;
   unit.displayName = registration.displayName;
   unit.commandLine = registration.commandLine;
-  if (!posix::FitsOnUnitLine(unit.displayName) || !posix::FitsOnUnitLine(unit.commandLine)) {
+  if (!posix::FitsOnUnitLine(unit.displayName) || !posix::CommandLineIsOneWord(unit.commandLine)) {
     SetSystemError(err::kInvalidParameter);
     return {};
   }

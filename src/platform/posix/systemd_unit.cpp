@@ -23,6 +23,16 @@ std::string Duration(uint32_t milliseconds) {
 
 bool FitsOnUnitLine(const std::string& text) { return text.find_first_of("\r\n") == std::string::npos; }
 
+bool CommandLineIsOneWord(const std::string& commandLine) {
+  const bool quoted = commandLine.size() >= 2 && commandLine.front() == '"' && commandLine.back() == '"';
+  const std::string word = quoted ? commandLine.substr(1, commandLine.size() - 2) : commandLine;
+  for (const char c : word) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || c == '"' || c == '\'' || (c == ' ' && !quoted)) return false;
+  }
+  return !word.empty();
+}
+
 std::string SystemdUnitText(const SystemdUnit& unit) {
   std::string text = "# " + unit.displayName + "\n[Unit]\nDescription=";
   text += unit.description.empty() ? unit.displayName : unit.description;

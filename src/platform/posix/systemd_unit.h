@@ -20,5 +20,9 @@ std::string SystemdUnitText(const SystemdUnit& unit);
 
 // True when a text can stand on one line of a unit file.
 bool FitsOnUnitLine(const std::string& text);
+// Whether systemd reads the command line back as the one word it is: a path, wrapped in double
+// quotes when it holds blanks. Other whitespace and quote characters of the path's own would
+// split it or end the quoting.
+bool CommandLineIsOneWord(const std::string& commandLine);
 
 }  // namespace qolv::platform::posix

@@ -111,6 +111,17 @@ TEST_F(InstallRemove, APathWithABlankIsQuotedAndItsSpecialCharactersKept) {
   EXPECT_EQ(ReadText(Unit()), ExpectedUnit(execStart));
 }
 
+TEST_F(InstallRemove, APathThatSystemdWouldSplitIsRefused) {
+  for (const char* folder : {"tab\there", "quote\"d", "apos'd", "blank and \"quote\""}) {
+    const fs::path copy = folder_.path() / folder / "qolv_test_service";
+    fs::create_directory(copy.parent_path());
+    fs::copy_file(TestServicePath(), copy);
+    fs::permissions(copy, fs::perms::owner_all);
+    EXPECT_EQ(Run("-install", copy), "CreateService failed w/err 0x00000057\n") << folder;
+    EXPECT_FALSE(fs::exists(Unit())) << folder;
+  }
+}
+
 TEST_F(InstallRemove, AMissingUnitFolderFailsToOpenTheManager) {
   fs::remove(Units());
   EXPECT_EQ(Run("-install"), "OpenSCManager failed w/err 0x00000002\n");
