@@ -31,9 +31,9 @@ QolvMerelDevicePlugin::QolvMerelDevicePlugin(std::string libraryPath)
 bool QolvMerelDevicePlugin::LoadSDK() {
   if (module_ != nullptr) return loaded_;
   module_ = platform::LoadDynamicLibrary(path_.c_str());
-  // Read before anything else can overwrite it, the logger's first use included.
-  const auto loadError = static_cast<int>(platform::GetSystemError());
   if (module_ == nullptr) {
+    // Read before anything else can overwrite it, the logger's first use included.
+    const auto loadError = static_cast<int>(platform::GetSystemError());
     Logger::Instance().Print(DBG_ERROR, "LoadLibrary %s error, path=%s, error=%d", fileName_.c_str(),
                              path_.c_str(), loadError);
     return false;
