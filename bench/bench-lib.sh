@@ -28,6 +28,16 @@ wait_listening() {
   return 1
 }
 
+# wait_for_line FILE PID SECONDS: until FILE holds a line, PID has ended or the time is over.
+wait_for_line() {
+  local file=$1 pid=$2 tries=$(( $3 * 10 ))
+  for (( i = 0; i < tries; i++ )); do
+    [ -s "$file" ] && return 0
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+}
+
 # User plus system CPU time of a process in clock ticks (fields 14 and 15 of its stat line,
 # counted after the command name, which may hold spaces).
 cpu_ticks() { sed 's/^.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
@@ -97,3 +107,17 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+
+# The options of the scripts that run one program several times, natively or under Wine: sets
+# WINE (0 or 1) and RUNS (kept as the caller set it when --runs is not given).
+read_wine_and_runs() {
+  WINE=0
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --wine) WINE=1 ;;
+      --runs) RUNS=$2; shift ;;
+      *) fail "unknown argument $1 (see the head of $0)" ;;
+    esac
+    shift
+  done
+}

@@ -1,143 +1,183 @@
 #!/usr/bin/env bash
-# Our engine's frame server against the Boost.Asio reference: throughput, latency and CPU per
-# answered heartbeat at (C=1, P=1) and (C=64, P=16), then the resident memory of each with
-# 10,000 connections open. Server on one core, load generator on the other, all on 127.0.0.1.
+# Our engine's frame server against three references that cut and answer frames the same way:
+# Boost.Asio, libuv and a bare edge-triggered epoll server. Throughput, latency and server CPU per
+# answered heartbeat at (C=1, P=1), (C=8, P=4) and (C=64, P=16), then the resident memory of each
+# with 10,000 connections open. Servers on one core, the load generator on the other, all on
+# 127.0.0.1.
 #
-# usage: bench/run-engine-bench.sh [--wine] [--duration S] [--warmup S] [--connections N] [--no-memory]
-#                                  [--reference-threads N]
-#   --wine  runs our server's Windows build (build/mingw/bin/engine_frame_server.exe) under Wine;
-#           the reference and the load generator stay native.
-# Needs: cmake --build --preset release --target qolv-loadgen asio_frame_server engine_frame_server
+# usage: bench/run-engine-bench.sh [--wine] [--rounds N] [--duration S] [--warmup S] [--threads N]
+#                                  [--servers LIST] [--connections N] [--no-memory]
+#   --rounds    how many times each server meets each load (default 3); medians are printed
+#   --threads   threads of each server (default 1: one per core it is given); libuv runs one only
+#   --servers   a comma-separated choice of engine, asio, libuv, epoll (default all that are built)
+#   --wine      runs the engine's Windows build (build/mingw/bin/engine_frame_server.exe) under
+#               Wine; the references and the load generator stay native.
+# Needs: cmake --build --preset release --target qolv-loadgen engine_frame_server asio_frame_server
+#        libuv_frame_server epoll_frame_server
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/bench-lib.sh
 
 DURATION=5
 WARMUP=1
+ROUNDS=3
+THREADS=1
 MEMORY_CONNECTIONS=10000
 MEMORY=1
 WINE=0
-REFERENCE_ARGS=
+CHOSEN=engine,asio,libuv,epoll
 while [ $# -gt 0 ]; do
   case "$1" in
     --wine) WINE=1 ;;
+    --rounds) ROUNDS=$2; shift ;;
     --duration) DURATION=$2; shift ;;
     --warmup) WARMUP=$2; shift ;;
+    --threads) THREADS=$2; shift ;;
+    --servers) CHOSEN=$2; shift ;;
     --connections) MEMORY_CONNECTIONS=$2; shift ;;
     --no-memory) MEMORY=0 ;;
-    --reference-threads) REFERENCE_ARGS="--threads $2"; shift ;;
     *) fail "unknown argument $1 (see the head of $0)" ;;
   esac
   shift
 done
+[[ "$ROUNDS" =~ ^[1-9][0-9]?$ ]] || fail "--rounds must be 1 to 99"
+[[ "$THREADS" =~ ^[1-9][0-9]*$ ]] || fail "--threads must be a positive number"
 
 BIN=build/release/bin
 LOADGEN=$BIN/qolv-loadgen
-[ -x "$LOADGEN" ] || fail "$LOADGEN is not built: cmake --preset release && cmake --build --preset release --target qolv-loadgen asio_frame_server"
+[ -x "$LOADGEN" ] || fail "$LOADGEN is not built: cmake --preset release && cmake --build --preset release --target qolv-loadgen"
 
 declare -A SERVER_CMD=()
 SERVERS=()
+# offer NAME PROGRAM [ARGS...]: measured when chosen and built.
+offer() {
+  local name=$1 program=$2
+  shift 2
+  [[ ",$CHOSEN," == *",$name,"* ]] || return 0
+  if [ -e "$program" ]; then
+    SERVER_CMD[$name]="$program $*"
+    SERVERS+=("$name")
+  else
+    note "$name: not built ($program)"
+  fi
+}
 if [ "$WINE" = 1 ]; then
-  OURS_EXE=build/mingw/bin/engine_frame_server.exe
-  if [ -f "$OURS_EXE" ]; then
+  offer engine build/mingw/bin/engine_frame_server.exe --threads "$THREADS"
+  if [ -n "${SERVER_CMD[engine]:-}" ]; then
     use_wine
-    SERVER_CMD[ours]="wine $OURS_EXE"
-    SERVERS+=(ours)
-  else
-    note "ours: not built ($OURS_EXE)"
+    SERVER_CMD[engine]="wine ${SERVER_CMD[engine]}"
+    note "the engine runs under Wine; the references run natively"
   fi
 else
-  if [ -x "$BIN/engine_frame_server" ]; then
-    SERVER_CMD[ours]="$BIN/engine_frame_server"
-    SERVERS+=(ours)
-  else
-    note "ours: not built ($BIN/engine_frame_server)"
-  fi
+  offer engine "$BIN/engine_frame_server" --threads "$THREADS"
 fi
-if [ -x "$BIN/asio_frame_server" ]; then
-  SERVER_CMD[reference]="$BIN/asio_frame_server $REFERENCE_ARGS"
-  SERVERS+=(reference)
+offer asio "$BIN/asio_frame_server" --threads "$THREADS"
+if [ "$THREADS" = 1 ]; then
+  offer libuv "$BIN/libuv_frame_server"
 else
-  note "reference: not built ($BIN/asio_frame_server; needs libboost-dev)"
+  note "libuv: left out, its server runs one loop on one thread"
 fi
+offer epoll "$BIN/epoll_frame_server" --threads "$THREADS"
 [ ${#SERVERS[@]} -gt 0 ] || fail "no server to measure"
-[ "$WINE" = 1 ] && note "ours runs under Wine; the reference runs natively"
 
-SERVER_PID=
-SERVER_PORT=
+declare -A PID=() PORT=()
 # start_server NAME: starts it pinned to the server core on a free port and waits until it listens.
 start_server() {
-  SERVER_PORT=$(free_port)
-  # shellcheck disable=SC2086  # the command holds the program and, under Wine, its loader
-  taskset -c "$SERVER_CORE" ${SERVER_CMD[$1]} --port "$SERVER_PORT" >"build/bench-$1.log" 2>&1 &
-  SERVER_PID=$!
-  track "$SERVER_PID"
-  wait_listening "$SERVER_PORT" "$SERVER_PID" 60 || fail "$1 did not listen on 127.0.0.1:$SERVER_PORT (see build/bench-$1.log)"
+  local port
+  port=$(free_port)
+  # shellcheck disable=SC2086  # the command holds the program, its options and under Wine its loader
+  taskset -c "$SERVER_CORE" ${SERVER_CMD[$1]} --port "$port" >"build/bench-$1.log" 2>&1 &
+  PID[$1]=$!
+  PORT[$1]=$port
+  track "${PID[$1]}"
+  wait_listening "$port" "${PID[$1]}" 60 || fail "$1 did not listen on 127.0.0.1:$port (see build/bench-$1.log)"
 }
 
 declare -A RESULT=()
-# measure NAME C P: one load run against the running server.
+# measure NAME C P ROUND: one load run against the running server.
 measure() {
-  local name=$1 c=$2 p=$3 before after line answered total cpu_us
-  before=$(cpu_ticks "$SERVER_PID")
-  line=$(taskset -c "$LOADGEN_CORE" "$LOADGEN" --port "$SERVER_PORT" --mode heartbeat -c "$c" -p "$p" \
+  local name=$1 c=$2 p=$3 round=$4 pid=${PID[$1]} before after line answered total cpu_us key
+  before=$(cpu_ticks "$pid")
+  line=$(taskset -c "$LOADGEN_CORE" "$LOADGEN" --port "${PORT[$name]}" --mode heartbeat -c "$c" -p "$p" \
            --duration "$DURATION" --warmup "$WARMUP") || true
-  after=$(cpu_ticks "$SERVER_PID")
+  after=$(cpu_ticks "$pid")
   [ -n "$line" ] || fail "the load generator printed nothing for $name c=$c p=$p"
   answered=$(field answered "$line")
   total=$(( answered + $(field warmup_answered "$line") ))
   # The CPU counter runs through the warm-up too, so it is shared out over every answered frame.
   cpu_us=$(awk -v t=$(( after - before )) -v hz="$CLK_TCK" -v n="$total" \
-             'BEGIN { if (n == 0) print "-"; else printf "%.2f", t * 1e6 / hz / n }')
-  local key="$name,$c,$p"
-  RESULT[$key,fps]=$(field frames_per_s "$line")
-  RESULT[$key,p50]=$(field p50_us "$line")
-  RESULT[$key,p99]=$(field p99_us "$line")
-  RESULT[$key,cpu]=$cpu_us
-  echo "server=$name c=$c p=$p frames_per_s=${RESULT[$key,fps]} p50_us=${RESULT[$key,p50]}" \
-       "p99_us=${RESULT[$key,p99]} cpu_us_per_frame=$cpu_us errors=$(field errors "$line")" \
-       "sent=$(field sent "$line") answered=$answered"
+             'BEGIN { if (n == 0) print "-"; else printf "%.3f", t * 1e6 / hz / n }')
+  key="$name,$c,$p"
+  RESULT[$key,fps]+="$(field frames_per_s "$line") "
+  RESULT[$key,p50]+="$(field p50_us "$line") "
+  RESULT[$key,p99]+="$(field p99_us "$line") "
+  RESULT[$key,p999]+="$(field p999_us "$line") "
+  RESULT[$key,cpu]+="$cpu_us "
+  echo "run=$round server=$name c=$c p=$p frames_per_s=$(field frames_per_s "$line") p50_us=$(field p50_us "$line")" \
+       "p99_us=$(field p99_us "$line") p999_us=$(field p999_us "$line") cpu_us_per_frame=$cpu_us" \
+       "errors=$(field errors "$line") sent=$(field sent "$line") answered=$answered"
 }
 
-RUNS=("1 1" "64 16")
-for name in "${SERVERS[@]}"; do
-  start_server "$name"
-  for run in "${RUNS[@]}"; do measure "$name" $run; done
-  stop_tracked
-done
+# The median, the lowest and the highest of the numbers in $1.
+median() { tr ' ' '\n' <<<"$1" | grep -v '^$' | sort -g | awk '{ v[NR] = $1 } END { if (NR == 0) print "-"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+lowest() { tr ' ' '\n' <<<"$1" | grep -v '^$' | sort -g | head -n1; }
+highest() { tr ' ' '\n' <<<"$1" | grep -v '^$' | sort -g | tail -n1; }
 
-if [ -n "${RESULT[ours,1,1,fps]:-}" ] && [ -n "${RESULT[reference,1,1,fps]:-}" ]; then
-  for run in "${RUNS[@]}"; do
-    read -r c p <<<"$run"
-    o="ours,$c,$p"
-    r="reference,$c,$p"
-    echo "ratio ours/reference c=$c p=$p frames_per_s=$(ratio "${RESULT[$o,fps]}" "${RESULT[$r,fps]}")" \
-         "p50_us=$(ratio "${RESULT[$o,p50]}" "${RESULT[$r,p50]}") p99_us=$(ratio "${RESULT[$o,p99]}" "${RESULT[$r,p99]}")" \
-         "cpu_us_per_frame=$(ratio "${RESULT[$o,cpu]}" "${RESULT[$r,cpu]}")"
+note "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
+for name in "${SERVERS[@]}"; do start_server "$name"; done
+POINTS=("1 1" "8 4" "64 16")
+# Interleaved: each round runs every load against every server, the servers in a turning order,
+# so that a stretch of noise on the shared machine falls on all of them alike.
+for (( round = 1; round <= ROUNDS; round++ )); do
+  for point in "${POINTS[@]}"; do
+    read -r c p <<<"$point"
+    for (( i = 0; i < ${#SERVERS[@]}; i++ )); do
+      measure "${SERVERS[$(( (i + round - 1) % ${#SERVERS[@]} ))]}" "$c" "$p" "$round"
+    done
   done
-fi
+done
+stop_tracked
+note "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+declare -A MEDIAN=()
+for point in "${POINTS[@]}"; do
+  read -r c p <<<"$point"
+  for name in "${SERVERS[@]}"; do
+    key="$name,$c,$p"
+    for figure in fps p50 p99 p999 cpu; do MEDIAN[$key,$figure]=$(median "${RESULT[$key,$figure]}"); done
+    echo "median server=$name c=$c p=$p frames_per_s=${MEDIAN[$key,fps]} p50_us=${MEDIAN[$key,p50]}" \
+         "p99_us=${MEDIAN[$key,p99]} p999_us=${MEDIAN[$key,p999]} cpu_us_per_frame=${MEDIAN[$key,cpu]}" \
+         "cpu_lowest=$(lowest "${RESULT[$key,cpu]}") cpu_highest=$(highest "${RESULT[$key,cpu]}") runs=$ROUNDS"
+  done
+  [ -n "${MEDIAN[engine,$c,$p,fps]:-}" ] || continue
+  for name in "${SERVERS[@]}"; do
+    [ "$name" != engine ] || continue
+    e="engine,$c,$p"
+    o="$name,$c,$p"
+    echo "ratio engine/$name c=$c p=$p frames_per_s=$(ratio "${MEDIAN[$e,fps]}" "${MEDIAN[$o,fps]}")" \
+         "p50_us=$(ratio "${MEDIAN[$e,p50]}" "${MEDIAN[$o,p50]}") p99_us=$(ratio "${MEDIAN[$e,p99]}" "${MEDIAN[$o,p99]}")" \
+         "p999_us=$(ratio "${MEDIAN[$e,p999]}" "${MEDIAN[$o,p999]}")" \
+         "cpu_us_per_frame=$(ratio "${MEDIAN[$e,cpu]}" "${MEDIAN[$o,cpu]}")"
+  done
+done
 
 [ "$MEMORY" = 1 ] || exit 0
 declare -A RSS=()
 for name in "${SERVERS[@]}"; do
   start_server "$name"
   sleep 1
-  idle=$(rss_kb "$SERVER_PID")
+  idle=$(rss_kb "${PID[$name]}")
   out="build/bench-connect-$name.txt"
   : >"$out"
-  taskset -c "$LOADGEN_CORE" "$LOADGEN" --port "$SERVER_PORT" --mode connect-only -c "$MEMORY_CONNECTIONS" \
+  taskset -c "$LOADGEN_CORE" "$LOADGEN" --port "${PORT[$name]}" --mode connect-only -c "$MEMORY_CONNECTIONS" \
     --connect-timeout 120000 --hold 300 >"$out" &
   loader=$!
   track "$loader"
-  for (( i = 0; i < 1500; i++ )); do
-    [ -s "$out" ] && break
-    kill -0 "$loader" 2>/dev/null || break
-    sleep 0.1
-  done
+  wait_for_line "$out" "$loader" 150
   line=$(head -n1 "$out")
   [ -n "$line" ] || fail "connect-only run against $name printed nothing"
   sleep 1  # let the server settle with every connection open
-  held=$(rss_kb "$SERVER_PID")
+  held=$(rss_kb "${PID[$name]}")
   RSS[$name]=$held
   per=$(awk -v h="$held" -v i="$idle" -v n="$(field answered "$line")" \
           'BEGIN { if (n == 0) print "-"; else printf "%.0f", (h - i) * 1024 / n }')
@@ -145,6 +185,8 @@ for name in "${SERVERS[@]}"; do
        "errors=$(field errors "$line") rss_kb=$held idle_rss_kb=$idle bytes_per_connection=$per"
   stop_tracked
 done
-if [ -n "${RSS[ours]:-}" ] && [ -n "${RSS[reference]:-}" ]; then
-  echo "ratio ours/reference memory rss_kb=$(ratio "${RSS[ours]}" "${RSS[reference]}")"
+if [ -n "${RSS[engine]:-}" ]; then
+  for name in "${SERVERS[@]}"; do
+    [ "$name" = engine ] || echo "ratio engine/$name memory rss_kb=$(ratio "${RSS[engine]}" "${RSS[$name]}")"
+  done
 fi

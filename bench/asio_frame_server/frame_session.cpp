@@ -2,21 +2,10 @@
 
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/write.hpp>
-#include <cstring>
-
-#include "frame_codec.h"
 
 namespace qolv::bench {
-namespace {
 
-constexpr size_t kInitialBuffer = 4096;       // the engine's default receive block
-constexpr uint32_t kLargestBody = 64u << 20;  // a reference server need not buffer more
-constexpr size_t kMostPending = 1u << 20;
-
-}  // namespace
-
-FrameSession::FrameSession(boost::asio::ip::tcp::socket socket)
-    : socket_(std::move(socket)), in_(kInitialBuffer) {}
+FrameSession::FrameSession(boost::asio::ip::tcp::socket socket) : socket_(std::move(socket)) {}
 
 void FrameSession::Start() {
   boost::system::error_code ignored;
@@ -25,8 +14,7 @@ void FrameSession::Start() {
 }
 
 void FrameSession::Read() {
-  if (in_.size() - inEnd_ < kInitialBuffer / 2) in_.resize(in_.size() * 2);
-  socket_.async_read_some(boost::asio::buffer(in_.data() + inEnd_, in_.size() - inEnd_),
+  socket_.async_read_some(boost::asio::buffer(replies_.ReadSpace(), replies_.ReadRoom()),
                           [self = shared_from_this()](const boost::system::error_code& error, size_t count) {
                             self->OnRead(error, count);
                           });
@@ -34,41 +22,20 @@ void FrameSession::Read() {
 
 void FrameSession::OnRead(const boost::system::error_code& error, size_t count) {
   if (error) return;  // closed or reset: the last handler's reference goes and the socket with it
-  inEnd_ += count;
-  if (!CutFrames()) {
+  if (!replies_.Received(count)) {
     Close();
     return;
   }
-  if (!pending_.empty() && !writeBusy_) Write();
-  if (pending_.size() > kMostPending) {
+  if (!replies_.Answers().empty() && !writeBusy_) Write();
+  if (replies_.TooManyWaiting()) {
     readPaused_ = true;
     return;
   }
   Read();
 }
 
-bool FrameSession::CutFrames() {
-  size_t used = 0;
-  uint64_t nowMs = 0;
-  for (;;) {
-    const client::CutFrame cut = client::CutNextFrame(in_.data() + used, inEnd_ - used, kLargestBody);
-    if (cut.status == client::CutStatus::kNeedMore) break;
-    if (cut.status != client::CutStatus::kFrame) return false;
-    if (cut.header.type == TPMT_HEART_BEAT && cut.bodyLength == 0) {
-      if (nowMs == 0) nowMs = client::UnixTimeMs();
-      const FrameHeader ack = client::MakeFrameHeader(TPMT_ACK_HEART_BEAT, cut.header.messageId, nowMs, 0);
-      const auto* bytes = reinterpret_cast<const uint8_t*>(&ack);
-      pending_.insert(pending_.end(), bytes, bytes + FrameHeader::kSize);
-    }
-    used += cut.size;
-  }
-  std::memmove(in_.data(), in_.data() + used, inEnd_ - used);
-  inEnd_ -= used;
-  return true;
-}
-
 void FrameSession::Write() {
-  writing_.swap(pending_);
+  writing_.swap(replies_.Answers());
   writeBusy_ = true;
   boost::asio::async_write(socket_, boost::asio::buffer(writing_),
                            [self = shared_from_this()](const boost::system::error_code& error, size_t) {
@@ -78,8 +45,8 @@ void FrameSession::Write() {
                                self->Close();
                                return;
                              }
-                             if (!self->pending_.empty()) self->Write();
-                             if (self->readPaused_ && self->pending_.size() <= kMostPending) {
+                             if (!self->replies_.Answers().empty()) self->Write();
+                             if (self->readPaused_ && !self->replies_.TooManyWaiting()) {
                                self->readPaused_ = false;
                                self->Read();
                              }

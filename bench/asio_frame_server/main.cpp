@@ -4,49 +4,18 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/strand.hpp>
-#include <charconv>
 #include <cstdio>
 #include <memory>
-#include <string>
 #include <thread>
 #include <vector>
 
 #include "frame_session.h"
 #include "platform/socket_io.h"
+#include "server_options.h"
 
 namespace {
 
 using boost::asio::ip::tcp;
-
-struct ServerOptions {
-  std::string host = "127.0.0.1";
-  uint16_t port = 0;
-  // The engine's default: two threads per processor plus two, all on one completion queue.
-  unsigned threads = 2 * std::max(1u, std::thread::hardware_concurrency()) + 2;
-};
-
-bool ReadNumber(const char* text, unsigned low, unsigned high, unsigned& value) {
-  const std::string s(text);
-  const auto [stop, error] = std::from_chars(s.data(), s.data() + s.size(), value);
-  return error == std::errc() && stop == s.data() + s.size() && value >= low && value <= high;
-}
-
-bool ParseOptions(int argc, char** argv, ServerOptions& options) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i];
-    unsigned value = 0;
-    if (name == "--host" && (std::string(argv[i + 1]) == "127.0.0.1" || std::string(argv[i + 1]) == "::1")) {
-      options.host = argv[i + 1];
-    } else if (name == "--port" && ReadNumber(argv[i + 1], 0, 65535, value)) {
-      options.port = static_cast<uint16_t>(value);
-    } else if (name == "--threads" && ReadNumber(argv[i + 1], 1, 512, value)) {
-      options.threads = value;
-    } else {
-      return false;
-    }
-  }
-  return argc % 2 == 1;
-}
 
 // Each accepted socket gets a strand of its own, so its handlers never run at the same time.
 void Accept(tcp::acceptor& acceptor, boost::asio::io_context& io) {
@@ -61,8 +30,10 @@ void Accept(tcp::acceptor& acceptor, boost::asio::io_context& io) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  ServerOptions options;
-  if (!ParseOptions(argc, argv, options)) {
+  qolv::bench::ServerOptions options;
+  // The engine's default: two threads per processor plus two, all on one completion queue.
+  options.threads = 2 * std::max(1u, std::thread::hardware_concurrency()) + 2;
+  if (!qolv::bench::ParseServerOptions(argc, argv, {"127.0.0.1", "::1"}, options)) {
     std::fputs("usage: asio_frame_server [--host 127.0.0.1|::1] [--port N] [--threads N]\n", stderr);
     return 2;
   }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "net/server_interfaces.h"
-#include "request/frame_header.h"
+#include "protocol/frame_header.h"
 
 namespace qolv::bench {
 namespace {
@@ -14,6 +14,8 @@ namespace {
 constexpr uint32_t kLargestBody = 64u << 20;
 // Answers gathered before they are handed to the engine in one send.
 constexpr size_t kBatchedAnswers = 64;
+// Bytes looked at in one Peek: a receive block's worth.
+constexpr size_t kLookAhead = 4096;
 
 uint64_t UnixTimeMs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -44,31 +46,46 @@ net::EventResult HeartbeatAnswerer::OnReceive(net::ITcpServer* server, uint32_t 
     return sent;
   };
 
+  uint8_t view[kLookAhead];
   int64_t waiting = length;
   while (waiting >= static_cast<int64_t>(FrameHeader::kSize)) {
+    // One look at what waits (up to the look-ahead) serves every whole frame in it; they are
+    // then taken out of the buffer together.
+    const auto seen = static_cast<int32_t>(std::min<int64_t>(waiting, sizeof view));
+    pull_->Peek(connectionId, view, seen);
+    int32_t used = 0;
     FrameHeader header;
-    pull_->Peek(connectionId, reinterpret_cast<uint8_t*>(&header), FrameHeader::kSize);
-    if (!header.HasMagic() || header.BodyLength() > kLargestBody) return net::EventResult::Error;
+    while (seen - used >= static_cast<int32_t>(FrameHeader::kSize)) {
+      std::memcpy(&header, view + used, FrameHeader::kSize);
+      if (!header.HasMagic() || header.BodyLength() > kLargestBody) return net::EventResult::Error;
+      const int64_t frameSize = static_cast<int64_t>(FrameHeader::kSize) + header.BodyLength();
+      if (frameSize > seen - used) break;  // it ends beyond this look
+      used += static_cast<int32_t>(frameSize);
+      if (header.type != TPMT_HEART_BEAT) continue;
+      if (nowMs == 0) nowMs = UnixTimeMs();
+      FrameHeader& answer = answers[count++];
+      answer = FrameHeader::ReplyTemplate();
+      answer.type = TPMT_ACK_HEART_BEAT;
+      std::memcpy(answer.messageId, header.messageId, sizeof answer.messageId);
+      WriteBigEndian64(answer.timestamp, nowMs);
+      if (count == kBatchedAnswers && !sendAnswers()) return net::EventResult::Error;
+    }
+    if (used > 0) {
+      pull_->Fetch(connectionId, view, used);
+      waiting -= used;
+      continue;
+    }
+    // The first frame is larger than a look: once it is all here its header is taken and its
+    // body skipped piecewise.
+    std::memcpy(&header, view, FrameHeader::kSize);
     const int64_t frameSize = static_cast<int64_t>(FrameHeader::kSize) + header.BodyLength();
     if (waiting < frameSize) break;  // the rest of the body comes with a later event
-    pull_->Fetch(connectionId, reinterpret_cast<uint8_t*>(&header), FrameHeader::kSize);
-    for (uint32_t skipped = 0; skipped < header.BodyLength();) {
-      uint8_t scratch[4096];
-      const auto piece =
-          static_cast<int32_t>(std::min<uint32_t>(sizeof scratch, header.BodyLength() - skipped));
-      pull_->Fetch(connectionId, scratch, piece);
-      skipped += static_cast<uint32_t>(piece);
+    for (int64_t skipped = 0; skipped < frameSize;) {
+      const auto piece = static_cast<int32_t>(std::min<int64_t>(sizeof view, frameSize - skipped));
+      pull_->Fetch(connectionId, view, piece);
+      skipped += piece;
     }
     waiting -= frameSize;
-    if (header.type != TPMT_HEART_BEAT) continue;
-
-    if (nowMs == 0) nowMs = UnixTimeMs();
-    FrameHeader& answer = answers[count++];
-    answer = FrameHeader::ReplyTemplate();
-    answer.type = TPMT_ACK_HEART_BEAT;
-    std::memcpy(answer.messageId, header.messageId, sizeof answer.messageId);
-    WriteBigEndian64(answer.timestamp, nowMs);
-    if (count == kBatchedAnswers && !sendAnswers()) return net::EventResult::Error;
   }
   return sendAnswers() ? net::EventResult::Ok : net::EventResult::Error;
 }

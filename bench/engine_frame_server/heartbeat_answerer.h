@@ -1,8 +1,10 @@
 #pragma once
 // The listener of the engine benchmark server: it cuts each connection's bytes into frames
 // (48-byte header "QV", big-endian body length at byte 44) and answers every heartbeat at once,
-// from inside OnReceive, with an empty heartbeat answer under the same message id. The answers
-// to the frames of one OnReceive leave in one send.
+// from inside OnReceive, with an empty heartbeat answer under the same message id. It looks at
+// the waiting bytes with one Peek, cuts the whole frames in them in place and takes them out with
+// one Fetch, as the reference servers cut frames in their read buffer; the answers to the frames
+// of one OnReceive leave in one send.
 #include <atomic>
 #include <cstdint>
 

@@ -2,10 +2,7 @@
 // heartbeats at once (see HeartbeatAnswerer). Prints "listening port=N" once it listens and
 // stops on SIGTERM, Ctrl-C, or the end of its standard input when that is a pipe or a console.
 #include <atomic>
-#include <charconv>
 #include <cstdio>
-#include <cstring>
-#include <string>
 #include <thread>
 
 #include "heartbeat_answerer.h"
@@ -14,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/console_stop.h"
 #include "platform/system_error.h"
+#include "server_options.h"
 
 namespace {
 
@@ -21,42 +19,13 @@ namespace {
 qolv::net::CEngineProcessSetup g_processSetup;
 
 std::atomic<bool> g_inputEnded{false};
-
-struct ServerOptions {
-  std::string host = "127.0.0.1";
-  uint16_t port = 0;
-  uint32_t threads = 0;  // 0: the engine's default
-};
-
-bool ReadNumber(const char* text, uint32_t low, uint32_t high, uint32_t& value) {
-  const char* end = text + std::strlen(text);
-  const auto [stop, error] = std::from_chars(text, end, value);
-  return error == std::errc() && stop == end && value >= low && value <= high;
-}
-
-bool ParseOptions(int argc, char** argv, ServerOptions& options) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i];
-    const std::string text = argv[i + 1];
-    uint32_t value = 0;
-    if (name == "--host" && (text == "127.0.0.1" || text == "0.0.0.0" || text == "::1")) {
-      options.host = text;
-    } else if (name == "--port" && ReadNumber(argv[i + 1], 0, 65535, value)) {
-      options.port = static_cast<uint16_t>(value);
-    } else if (name == "--threads" && ReadNumber(argv[i + 1], 1, 512, value)) {
-      options.threads = value;
-    } else {
-      return false;
-    }
-  }
-  return argc % 2 == 1;
-}
+constexpr uint32_t kMostConnections = 60000;
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  ServerOptions options;
-  if (!ParseOptions(argc, argv, options)) {
+  qolv::bench::ServerOptions options;  // threads 0: the engine's default
+  if (!qolv::bench::ParseServerOptions(argc, argv, {"127.0.0.1", "0.0.0.0", "::1"}, options)) {
     std::fputs("usage: engine_frame_server [--host 127.0.0.1|0.0.0.0|::1] [--port N] [--threads N]\n",
                stderr);
     return 2;
@@ -67,6 +36,8 @@ int main(int argc, char** argv) {
   // As the reference server does: answers go out at once instead of waiting for more bytes.
   server->SetNoDelay(true);
   if (options.threads != 0) server->SetWorkerThreadCount(options.threads);
+  // The idle-connection runs hold up to 50,000 connections beside the active ones.
+  server->SetMaxConnections(kMostConnections);
   if (!server->Start(options.host.c_str(), options.port)) {
     std::fprintf(stderr, "engine_frame_server: cannot listen on %s port %u: %s (%u)\n", options.host.c_str(),
                  static_cast<unsigned>(options.port), server->GetLastErrorText(),

@@ -57,7 +57,8 @@ bool LoadRun::Open() {
   socketsStarted_ = platform::StartSocketLibrary();
   if (!socketsStarted_ || !poller_.Open()) return false;
   const OpenedConnections opened =
-      OpenConnections(options_.host, options_.port, options_.connections, options_.connectTimeoutMs, stop_);
+      OpenConnections(options_.host, options_.port, options_.connections, options_.connectTimeoutMs, stop_,
+                      options_.sources);
   errors_ += opened.failed;
   const uint32_t pipeline = options_.mode == LoadMode::kConnectOnly ? 1 : options_.pipeline;
   connections_.reserve(opened.sockets.size());

@@ -7,7 +7,7 @@
 #include "load_options.h"
 #include "platform/readiness_poller.h"
 #include "platform/socket_types.h"
-#include "request/frame_header.h"
+#include "protocol/frame_header.h"
 #include "run_summary.h"
 
 namespace qolv::bench {

@@ -24,6 +24,16 @@ bool MakeTarget(const std::string& host, uint16_t port, platform::SockAddr& targ
   return true;
 }
 
+// Binds the socket to 127.0.0.(1 + turn % sources), port chosen by the kernel; true when it may
+// connect (nothing to bind with one source).
+bool BindSource(SocketHandle socket, uint32_t sources, uint32_t turn) {
+  if (sources <= 1) return true;
+  platform::SockAddr source{};
+  const std::string text = "127.0.0." + std::to_string(1 + turn % sources);
+  return platform::TextToAddress(text.c_str(), platform::kFamilyInet, source) == err::kSuccess &&
+         platform::BindSocket(socket, source) == err::kSuccess;
+}
+
 void Connected(SocketHandle socket, OpenedConnections& opened) {
   platform::SetNoDelay(socket, true);
   opened.sockets.push_back(socket);
@@ -32,11 +42,11 @@ void Connected(SocketHandle socket, OpenedConnections& opened) {
 }  // namespace
 
 OpenedConnections OpenConnections(const std::string& host, uint16_t port, uint32_t count, uint32_t timeoutMs,
-                                  const volatile int& stop) {
+                                  const volatile int& stop, uint32_t sources) {
   OpenedConnections opened;
   platform::SockAddr target{};
   platform::ReadinessPoller poller;
-  if (!MakeTarget(host, port, target) || !poller.Open()) {
+  if (!MakeTarget(host, port, target) || (sources > 1 && host != "127.0.0.1") || !poller.Open()) {
     opened.failed = count;
     return opened;
   }
@@ -53,6 +63,10 @@ OpenedConnections OpenConnections(const std::string& host, uint16_t port, uint32
       ++started;
       const SocketHandle socket = platform::CreateStreamSocket(family);
       if (socket == platform::kInvalidSocket) continue;
+      if (!BindSource(socket, sources, started)) {
+        platform::CloseSocket(socket);
+        continue;
+      }
       const uint32_t result = platform::BeginConnect(socket, target);
       if (result == err::kSuccess) {
         Connected(socket, opened);

@@ -14,7 +14,9 @@ struct OpenedConnections {
 
 // Opens count connections to host:port (a loopback address), a bounded number of them under
 // way at once so that the listener's backlog is not flooded. Stops early when stop is raised.
+// With sources above 1 (host 127.0.0.1 only) the connections come from 127.0.0.1 to
+// 127.0.0.sources in turn.
 OpenedConnections OpenConnections(const std::string& host, uint16_t port, uint32_t count, uint32_t timeoutMs,
-                                  const volatile int& stop);
+                                  const volatile int& stop, uint32_t sources = 1);
 
 }  // namespace qolv::bench
