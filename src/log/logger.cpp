@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "platform/debug_output.h"
+#include "platform/open_file.h"
 #include "platform/process_info.h"
 
 namespace qolv {
@@ -29,6 +30,12 @@ std::string StemOf(const std::string& executablePath) {
   const size_t dot = executablePath.find_last_of('.');
   if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return executablePath;
   return executablePath.substr(0, dot);
+}
+
+// The log's paths are UTF-8 (the executable's path is read as such); a path made from a char
+// string would be read in the ANSI code page on Windows.
+std::filesystem::path FileSystemPath(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 // Tools that read the log as UTF-16 need the byte-order mark at the start of every file, so a
@@ -76,13 +83,13 @@ Logger::Logger(LoggerEnvironment environment) : environment_(std::move(environme
     path_.insert(separator, std::string(1, platform::kPathSeparator) + "log");
     // An existing folder is fine; if it cannot be made, later file creations fail quietly.
     std::error_code ignored;
-    std::filesystem::create_directory(path_.substr(0, separator + 4), ignored);
+    std::filesystem::create_directory(FileSystemPath(path_.substr(0, separator + 4)), ignored);
   }
   DetectUtf16Mark();
 }
 
 void Logger::Configure() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::SlimLock> guard(lock_);
   programName_ = kProgramName;
   threshold_ = kDefaultThreshold;
   if (utf16Mark_) {
@@ -118,21 +125,21 @@ void Logger::WriteLine(int level, const char* message) {
     line.append(head).append(programName_).append(TagFor(level)).append(" ").append(message).append("\r\n");
   }
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<platform::SlimLock> guard(lock_);
     platform::DebugOutput(line.c_str());
   }
   WriteToFile(level, line.data(), line.size());
 }
 
 void Logger::WriteToFile(int level, const char* bytes, size_t count) {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::lock_guard<platform::SlimLock> guard(lock_);
   if (level > threshold_) return;
 
-  std::FILE* file = std::fopen(path_.c_str(), "r+b");
+  std::FILE* file = platform::OpenFile(path_.c_str(), "r+b");
   if (file == nullptr) {
     // The current file is missing (deleted, or the first line of the day): recreate it under
     // the same name; the date is checked again with the next line.
-    file = std::fopen(path_.c_str(), "ab");
+    file = platform::OpenFile(path_.c_str(), "ab");
     if (file == nullptr) return;
     WriteMarkIfEmpty(file, utf16Mark_);
     std::fwrite(bytes, 1, count, file);
@@ -149,7 +156,7 @@ void Logger::WriteToFile(int level, const char* bytes, size_t count) {
       path_ = today;
       // Appending keeps what a file of the new name already holds, should the clock have
       // been set back across midnight.
-      file = std::fopen(path_.c_str(), "ab");
+      file = platform::OpenFile(path_.c_str(), "ab");
       if (file == nullptr) {
         platform::DebugOutputWide(L"@@@@@ Failed to create file.\r\n");
         return;
@@ -168,9 +175,9 @@ void Logger::WriteToFile(int level, const char* bytes, size_t count) {
 
 void Logger::DetectUtf16Mark() {
   std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path_, error);
+  const std::filesystem::file_status status = std::filesystem::status(FileSystemPath(path_), error);
   if (error || !std::filesystem::exists(status) || std::filesystem::is_directory(status)) return;
-  std::FILE* file = std::fopen(path_.c_str(), "r+b");
+  std::FILE* file = platform::OpenFile(path_.c_str(), "r+b");
   if (file == nullptr) return;
   unsigned char head[2] = {0, 0};
   std::fseek(file, 0, SEEK_SET);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/slim_lock.h"
 
 namespace qolv {
 
@@ -65,7 +66,7 @@ class Logger {
   int threshold_ = kDefaultThreshold;
   std::string programName_;
   std::string path_;
-  std::mutex lock_;
+  platform::SlimLock lock_;
 };
 
 }  // namespace qolv

@@ -20,12 +20,11 @@ LocalTime LocalNow();
 // (timeGetTime on Windows).
 uint32_t TickCount();
 
-// Replaces the tick count source, for tests of time-dependent rules; nullptr restores the system clock.
-using TickSource = uint32_t (*)();
-void SetTickSource(TickSource source);
-
 // Sleeps the calling thread; 0 only yields the processor.
 void SleepMs(uint32_t milliseconds);
+
+// The timeout of a wait that has no limit (INFINITE on Windows), for every wait given in milliseconds.
+inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
 // Raises the system timer to its finest period for the life of the process (Windows);
 // returns the period set, or 0 when nothing was changed.

@@ -3,7 +3,8 @@
 
 namespace qolv::platform::detail {
 
-// The OS tick count; clock.cpp lets tests replace it.
+// The OS tick count. TickCount forwards to it; test programs link a TickCount of their own that
+// can stand in a fake clock.
 uint32_t SystemTickCount();
 
 }  // namespace qolv::platform::detail

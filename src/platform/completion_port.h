@@ -48,6 +48,12 @@ class CompletionPort {
   // (system error 258) or the port failed.
   bool Wait(Completion& completion, uint32_t timeoutMs);
 
+  // As Wait, but takes up to capacity (at most kMostPerWait) completions that are queued
+  // together, oldest first, for the price of one; count receives how many. Completions taken
+  // together are this thread's alone, so a caller keeps batches small where threads share work.
+  static constexpr uint32_t kMostPerWait = 64;
+  bool WaitMany(Completion* completions, uint32_t capacity, uint32_t& count, uint32_t timeoutMs);
+
   // Platform state; only the platform layer looks inside.
   void* impl() const { return impl_; }
 

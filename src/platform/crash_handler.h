@@ -46,9 +46,18 @@ class PreviousCrashFilter {
 
 // Makes filter the process's handler of crashes that nothing else handles (Windows:
 // SetUnhandledExceptionFilter; Linux: handlers for SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT
-// on the alternate signal stack) and returns what was in place. Also prepares what the crash
-// path reads (CrashSafeLocalNow, the dump writer's system facts).
+// on the alternate signal stack) and returns what was in place. The fatal ends that raise no
+// exception reach the filter too, on the thread that ended: std::terminate (an exception nobody
+// caught, a std::bad_alloc or an engine's broken invariant among them) and abort(). On Linux
+// terminate calls abort, whose SIGABRT is handled; on Windows a terminate handler and a SIGABRT
+// handler give the filter an exception of code kFatalEndCode with the thread's registers, and
+// after the filter the process ends with that code. Also prepares what the crash path reads
+// (CrashSafeLocalNow, the dump writer's system facts).
 PreviousCrashFilter InstallCrashFilter(CrashFilterFunction filter);
+
+// The exception code (and, on Windows, the exit code) of a fatal end that raised no exception:
+// STATUS_FATAL_APP_EXIT. On Linux such an end is the signal SIGABRT.
+inline constexpr uint32_t kFatalEndCode = 0x40000015u;
 
 // Puts back what InstallCrashFilter returned and empties previous; nothing when it is empty.
 void RestoreCrashFilter(PreviousCrashFilter& previous);
@@ -116,13 +125,5 @@ struct ExceptionPolicyStep {
   uint32_t setResult = 0;      // the set call's result when it was made
 };
 ExceptionPolicyStep StopSwallowingCallbackExceptions();
-
-// Whether abort() reaches the crash filter: on Linux it raises SIGABRT, which is handled; on
-// Windows the C runtime ends the process (exit code 3) without an exception.
-#if defined(_WIN32)
-inline constexpr bool kAbortReachesCrashFilter = false;
-#else
-inline constexpr bool kAbortReachesCrashFilter = true;
-#endif
 
 }  // namespace qolv::platform

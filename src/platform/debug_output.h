@@ -7,9 +7,4 @@ namespace qolv::platform {
 void DebugOutput(const char* text);
 void DebugOutputWide(const wchar_t* text);
 
-// Redirects debugger output, for tests; nullptr restores the system channel.
-// Wide texts reach the hook converted to narrow text.
-using DebugOutputHook = void (*)(const char* text);
-void SetDebugOutputHook(DebugOutputHook hook);
-
 }  // namespace qolv::platform

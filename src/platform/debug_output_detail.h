@@ -1,5 +1,6 @@
 #pragma once
-// The OS side of debugger output; debug_output.cpp routes every text through the test hook first.
+// The OS side of debugger output. DebugOutput and DebugOutputWide forward to it; test programs
+// link versions of their own that can capture the texts.
 
 namespace qolv::platform::detail {
 

@@ -16,7 +16,7 @@ inline constexpr char kLibraryExtension[] = ".so";
 
 using LibraryHandle = void*;
 
-// Loads the library at a full path. On failure returns null and sets the system error (126 when
+// Loads the library at a full path (UTF-8). On failure returns null and sets the system error (126 when
 // the file is missing, 193 when it is no loadable library on Linux, the LoadLibrary error on
 // Windows); when detail is given it receives the system's own text of the failure, for logs.
 LibraryHandle LoadDynamicLibrary(const char* path, std::string* detail = nullptr);

@@ -12,8 +12,4 @@ inline constexpr uint16_t kEventInformation = 4;
 // False with the system error set when the source could not be opened or the entry not written.
 bool WriteEventLogEntry(const char* source, uint16_t type, const char* const* strings, uint16_t count);
 
-// Redirects entries to a function, for tests; nullptr restores the system event log.
-using EventLogHook = void (*)(const char* source, uint16_t type, const char* const* strings, uint16_t count);
-void SetEventLogHook(EventLogHook hook);
-
 }  // namespace qolv::platform

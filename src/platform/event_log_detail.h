@@ -1,5 +1,6 @@
 #pragma once
-// The OS side of the event log; event_log.cpp routes every entry through the test hook first.
+// The OS side of the event log. WriteEventLogEntry forwards to it; test programs link a version
+// of their own that can record the entries.
 #include <cstdint>
 
 namespace qolv::platform::detail {

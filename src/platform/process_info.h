@@ -23,4 +23,9 @@ uint32_t ProcessorCount();
 // True when a debugger or tracer is attached to this process.
 bool IsDebuggerAttached();
 
+// Ends the process at once with the exit code: no exit handlers, no destructors of static
+// objects, and the other threads stop wherever they are (Windows: TerminateProcess; Linux:
+// _exit). For a process that must not wait for a thread stuck in foreign code.
+[[noreturn]] void EndProcessNow(uint32_t exitCode);
+
 }  // namespace qolv::platform

@@ -13,10 +13,16 @@ namespace qolv::platform {
 inline constexpr const char* kExecutableSuffix = ".exe";
 // A child that touched an invalid address ends with the exception code as its exit code.
 inline constexpr uint32_t kAccessViolationTermination = 0xC0000005u;
+// A child whose crash guard took a fatal end without an exception (see crash_handler.h) ends
+// with STATUS_FATAL_APP_EXIT.
+inline constexpr uint32_t kFatalEndTermination = 0x40000015u;
 #else
 inline constexpr const char* kExecutableSuffix = "";
 // A child that touched an invalid address is ended by SIGSEGV.
 inline constexpr uint32_t kAccessViolationTermination = 11;
+// A child whose crash guard took a fatal end without an exception (std::terminate, abort) is
+// ended by SIGABRT.
+inline constexpr uint32_t kFatalEndTermination = 6;
 #endif
 
 struct SpawnOptions {

@@ -56,8 +56,4 @@ ServiceStatusHandle RegisterControlHandler(const char* serviceName, ControlHandl
 // Sends a status report. False with the system error set on failure.
 bool ReportServiceStatus(ServiceStatusHandle handle, const ServiceStatus& status);
 
-// Redirects status reports to a function, for tests; nullptr restores the system channel.
-using ServiceStatusHook = void (*)(const ServiceStatus& status);
-void SetServiceStatusHook(ServiceStatusHook hook);
-
 }  // namespace qolv::platform

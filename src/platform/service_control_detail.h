@@ -1,5 +1,6 @@
 #pragma once
-// The OS side of status reports; service_control.cpp routes every report through the test hook first.
+// The OS side of status reports. ReportServiceStatus forwards to it; test programs link a version
+// of their own that can record the reports.
 #include "platform/service_control.h"
 
 namespace qolv::platform::detail {

@@ -6,6 +6,7 @@
 // "systemctl stop --no-block", the state is read from "systemctl is-active", deleting removes the
 // unit and reloads again. 1073 reports an existing unit, 1060 a missing one.
 #include <cstdint>
+#include <string>
 
 namespace qolv::platform {
 
@@ -76,8 +77,16 @@ bool QueryServiceState(const ServiceHandle& service, uint32_t& state);
 // Removes the registration.
 bool DeleteServiceEntry(const ServiceHandle& service);
 
-// Points the Linux service manager at another unit folder and systemctl command, for tests.
-// Returns false and changes nothing on Windows, whose service manager cannot be redirected.
-bool RedirectServiceManager(const char* unitFolder, const char* controlCommand);
+// Where the Linux service manager keeps its units, and the program that drives systemd; read
+// by OpenServiceManager. Windows has no such place and never asks. The shipped program links the
+// system's own (kSystemUnitFolder, kSystemControlCommand); test programs and the tool that writes
+// the unit a package ships link a definition of their own.
+struct ServiceManagerPlace {
+  std::string unitFolder;
+  std::string controlCommand;
+};
+inline constexpr char kSystemUnitFolder[] = "/etc/systemd/system";
+inline constexpr char kSystemControlCommand[] = "systemctl";
+ServiceManagerPlace ServiceManagerLocation();
 
 }  // namespace qolv::platform

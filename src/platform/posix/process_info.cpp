@@ -11,6 +11,7 @@
 
 #include "platform/error_codes.h"
 #include "platform/posix/errno_map.h"
+#include "platform/process_end_detail.h"
 #include "platform/system_error.h"
 
 namespace qolv::platform {
@@ -62,5 +63,7 @@ bool IsDebuggerAttached() {
   }
   return *at >= '1' && *at <= '9';
 }
+
+void detail::EndProcess(uint32_t exitCode) { ::_exit(static_cast<int>(exitCode)); }
 
 }  // namespace qolv::platform

@@ -1,3 +1,6 @@
+// ChildProcess on Linux. It forks rather than calling posix_spawn because a traced start must run
+// a tracer of its own in the child; the service's own commands go through RunCommand
+// (systemd/command_runner.h), which needs none of this.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>

@@ -8,9 +8,10 @@
 #include <climits>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/error_codes.h"
+#include "platform/posix/completion/socket_table.h"
 #include "platform/posix/errno_map.h"
-#include "platform/posix/socket_table.h"
 
 namespace qolv::platform {
 

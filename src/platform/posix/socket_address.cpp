@@ -18,6 +18,9 @@ namespace {
 
 using posix::ReportError;
 
+static_assert(sizeof(sockaddr_in) == kInetAddressLength && sizeof(sockaddr_in6) == kInet6AddressLength,
+              "the shared address code relies on the system's address sizes");
+
 uint16_t NativeFamily(const SockAddr& address) {
   sa_family_t family = 0;
   std::memcpy(&family, address.bytes + offsetof(sockaddr, sa_family), sizeof family);
@@ -93,23 +96,6 @@ uint16_t AddressFamily(const SockAddr& address) {
     default:
       return kFamilyUnspecified;
   }
-}
-
-uint16_t AddressPort(const SockAddr& address) {
-  uint16_t port = 0;
-  std::memcpy(&port, address.bytes + 2, sizeof port);  // same place in IPv4 and IPv6 addresses
-  return ntohs(port);
-}
-
-void SetAddressPort(SockAddr& address, uint16_t port) {
-  const uint16_t network = htons(port);
-  std::memcpy(address.bytes + 2, &network, sizeof network);
-}
-
-uint32_t AddressLength(uint16_t family) {
-  if (family == kFamilyInet) return sizeof(sockaddr_in);
-  if (family == kFamilyInet6) return sizeof(sockaddr_in6);
-  return 0;
 }
 
 uint32_t TextToAddress(const char* text, uint16_t family, SockAddr& address) {

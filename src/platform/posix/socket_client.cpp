@@ -1,26 +1,26 @@
-#include "platform/socket_client.h"
-
+// The non-blocking client calls of socket_io.h, and the readiness wait of the blocking ones.
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/error_codes.h"
+#include "platform/posix/completion/socket_table.h"
 #include "platform/posix/deadline.h"
 #include "platform/posix/errno_map.h"
-#include "platform/posix/socket_table.h"
+#include "platform/posix/native_address.h"
+#include "platform/socket_client_detail.h"
 #include "platform/socket_io.h"
 
 namespace qolv::platform {
-namespace {
 
 using posix::LockedSocket;
 using posix::ReportError;
 
-// Waits until the socket is ready for the events. The descriptor is only watched here; every
-// call that uses it takes the socket's lock and so notices a socket closed meanwhile.
-uint32_t WaitReady(SocketHandle socket, short events, posix::Clock::time_point deadline) {
+// The descriptor is only watched here; every call that uses it takes the socket's lock and so
+// notices a socket closed meanwhile.
+uint32_t detail::WaitSocketReady(SocketHandle socket, SocketWait wait, posix::Clock::time_point deadline) {
+  const short events = wait == SocketWait::kReadable ? POLLIN : POLLOUT;
   pollfd watched{posix::HandleDescriptor(socket), events, 0};
   for (;;) {
     const int ready = ::poll(&watched, 1, posix::RemainingMs(deadline));
@@ -30,20 +30,12 @@ uint32_t WaitReady(SocketHandle socket, short events, posix::Clock::time_point d
   }
 }
 
-posix::Clock::time_point DeadlineAfter(uint32_t timeoutMs) {
-  return posix::Clock::now() + std::chrono::milliseconds(timeoutMs);
-}
-
-}  // namespace
-
 uint32_t BeginConnect(SocketHandle socket, const SockAddr& address) {
-  const uint32_t length = AddressLength(AddressFamily(address));
-  if (length == 0) return ReportError(err::kWsaFamilyNotSupported);
+  const posix::NativeAddress native(address);
+  if (native.length == 0) return ReportError(err::kWsaFamilyNotSupported);
   LockedSocket locked(socket);
   if (!locked) return ReportError(err::kWsaNotSocket);
-  sockaddr_storage native{};
-  std::memcpy(&native, address.bytes, length);
-  if (::connect(locked.fd(), reinterpret_cast<const sockaddr*>(&native), length) == 0) {
+  if (::connect(locked.fd(), native.get(), native.length) == 0) {
     return ReportError(err::kSuccess);
   }
   if (errno == EINPROGRESS || errno == EINTR) return ReportError(err::kWsaWouldBlock);
@@ -72,39 +64,6 @@ uint32_t SendNow(SocketHandle socket, const char* data, uint32_t length, uint32_
       return ReportError(err::kSuccess);
     }
     if (errno != EINTR) return posix::SetSystemErrorFromErrno();
-  }
-}
-
-uint32_t ConnectBlocking(SocketHandle socket, const SockAddr& address, uint32_t timeoutMs) {
-  const uint32_t started = BeginConnect(socket, address);
-  if (started != err::kWsaWouldBlock) return started;
-  if (const uint32_t error = WaitReady(socket, POLLOUT, DeadlineAfter(timeoutMs))) return error;
-  return ConnectOutcome(socket);
-}
-
-uint32_t SendBlocking(SocketHandle socket, const char* data, uint32_t length, uint32_t timeoutMs) {
-  const posix::Clock::time_point deadline = DeadlineAfter(timeoutMs);
-  uint32_t done = 0;
-  while (done < length) {
-    uint32_t sent = 0;
-    const uint32_t error = SendNow(socket, data + done, length - done, &sent);
-    if (error == err::kWsaWouldBlock) {
-      if (const uint32_t waitError = WaitReady(socket, POLLOUT, deadline)) return waitError;
-    } else if (error != err::kSuccess) {
-      return error;
-    }
-    done += sent;
-  }
-  return ReportError(err::kSuccess);
-}
-
-uint32_t ReceiveBlocking(SocketHandle socket, char* buffer, uint32_t length, uint32_t* received,
-                         uint32_t timeoutMs) {
-  const posix::Clock::time_point deadline = DeadlineAfter(timeoutMs);
-  for (;;) {
-    const uint32_t error = ReceiveNow(socket, buffer, length, received);
-    if (error != err::kWsaWouldBlock) return error;
-    if (const uint32_t waitError = WaitReady(socket, POLLIN, deadline)) return waitError;
   }
 }
 

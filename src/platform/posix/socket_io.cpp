@@ -10,10 +10,11 @@
 #include <cstring>
 
 #include "platform/error_codes.h"
-#include "platform/posix/epoll_port.h"
+#include "platform/posix/completion/epoll_port.h"
+#include "platform/posix/completion/pending_io.h"
+#include "platform/posix/completion/socket_table.h"
 #include "platform/posix/errno_map.h"
-#include "platform/posix/pending_io.h"
-#include "platform/posix/socket_table.h"
+#include "platform/posix/native_address.h"
 #include "platform/system_error.h"
 
 namespace qolv::platform {
@@ -106,6 +107,11 @@ uint32_t ShutdownSocket(SocketHandle socket, int how) {
   if (!locked) return ReportError(err::kWsaNotSocket);
   // The Windows values 0, 1 and 2 are SHUT_RD, SHUT_WR and SHUT_RDWR.
   if (::shutdown(locked.fd(), how) != 0) return posix::SetSystemErrorFromErrno();
+  // A receive side shut down reads its end at once, whatever an earlier read found.
+  if (how != 1) {
+    locked.entry().mayRead = true;
+    locked.entry().readEnded = true;
+  }
   return ReportError(err::kSuccess);
 }
 
@@ -123,13 +129,11 @@ void CancelSocketIo(SocketHandle socket) {
 }
 
 uint32_t BindSocket(SocketHandle socket, const SockAddr& address) {
-  const uint32_t length = AddressLength(AddressFamily(address));
-  if (length == 0) return ReportError(err::kWsaFamilyNotSupported);
+  const posix::NativeAddress native(address);
+  if (native.length == 0) return ReportError(err::kWsaFamilyNotSupported);
   LockedSocket locked(socket);
   if (!locked) return ReportError(err::kWsaNotSocket);
-  sockaddr_storage native{};
-  std::memcpy(&native, address.bytes, length);
-  if (::bind(locked.fd(), reinterpret_cast<const sockaddr*>(&native), length) != 0) {
+  if (::bind(locked.fd(), native.get(), native.length) != 0) {
     return posix::SetSystemErrorFromErrno();
   }
   return ReportError(err::kSuccess);

@@ -4,8 +4,12 @@
 // clang-format off
 #include <winsock2.h>
 #include <windows.h>
+#include <winternl.h>
 // clang-format on
 
+#include <algorithm>
+
+#include "platform/completion_port_detail.h"
 #include "platform/error_codes.h"
 #include "platform/system_error.h"
 
@@ -16,18 +20,12 @@ static_assert(sizeof(Overlapped) == sizeof(OVERLAPPED), "Overlapped mirrors OVER
 
 HANDLE PortOf(void* impl) { return static_cast<HANDLE>(impl); }
 
+// Wine completes operations of a closed socket with 676; callers expect the Windows 995.
+uint32_t WindowsError(uint32_t error) { return error == err::kHandlesClosed ? err::kOperationAborted : error; }
+
 }  // namespace
 
-CompletionPort::~CompletionPort() { Close(); }
-
-bool CompletionPort::Open() {
-  if (impl_ != nullptr) {
-    SetSystemError(err::kInvalidState);
-    return false;
-  }
-  impl_ = ::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0);
-  return impl_ != nullptr;
-}
+void* detail::CreatePortState() { return ::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0); }
 
 void CompletionPort::Close() {
   if (impl_ == nullptr) return;
@@ -54,13 +52,32 @@ bool CompletionPort::Wait(Completion& completion, uint32_t timeoutMs) {
   OVERLAPPED* overlapped = nullptr;
   const BOOL ok = ::GetQueuedCompletionStatus(PortOf(impl_), &bytes, &key, &overlapped, timeoutMs);
   if (!ok && overlapped == nullptr) return false;  // timed out (258) or the port failed
-  uint32_t error = ok ? 0 : ::GetLastError();
-  // Wine completes operations of a closed socket with 676; callers expect the Windows 995.
-  if (error == err::kHandlesClosed) {
-    error = err::kOperationAborted;
-    SetSystemError(error);
-  }
+  const uint32_t error = ok ? 0 : WindowsError(::GetLastError());
+  if (!ok) SetSystemError(error);
   completion = Completion{ok != FALSE, bytes, key, reinterpret_cast<Overlapped*>(overlapped), error};
+  return true;
+}
+
+bool CompletionPort::WaitMany(Completion* completions, uint32_t capacity, uint32_t& count, uint32_t timeoutMs) {
+  count = 0;
+  OVERLAPPED_ENTRY entries[kMostPerWait];
+  ULONG removed = 0;
+  if (!::GetQueuedCompletionStatusEx(PortOf(impl_), entries, std::min(capacity, kMostPerWait), &removed,
+                                     timeoutMs, FALSE)) {
+    return false;  // timed out (258) or the port failed
+  }
+  for (ULONG i = 0; i < removed; ++i) {
+    OVERLAPPED* overlapped = entries[i].lpOverlapped;
+    // The record holds the operation's status, which GetQueuedCompletionStatus would have turned
+    // into its result: any status that is not a success (an error or a warning) fails it, with
+    // the status's system error.
+    const auto status = overlapped != nullptr ? static_cast<NTSTATUS>(overlapped->Internal) : 0;
+    const bool failed = status < 0;
+    const uint32_t error = failed ? WindowsError(::RtlNtStatusToDosError(status)) : 0;
+    completions[i] = Completion{!failed, entries[i].dwNumberOfBytesTransferred, entries[i].lpCompletionKey,
+                                reinterpret_cast<Overlapped*>(overlapped), error};
+  }
+  count = removed;
   return true;
 }
 

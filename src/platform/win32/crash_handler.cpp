@@ -3,18 +3,25 @@
 #include <windows.h>
 
 #include <atomic>
+#include <csignal>
+#include <exception>
 
 #include "platform/clock.h"
+#include "platform/process_end_detail.h"
 #include "platform/win32/crash_context.h"
 
 namespace qolv::platform {
 namespace {
+
+static_assert(kFatalEndCode == STATUS_FATAL_APP_EXIT);
 
 std::atomic<CrashFilterFunction> g_filter{nullptr};
 
 struct SavedFilter {
   LPTOP_LEVEL_EXCEPTION_FILTER system;
   CrashFilterFunction filter;  // what OnUnhandledException called when system is ours
+  std::terminate_handler terminate;
+  void (*abortHandler)(int);
 };
 
 LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
@@ -23,6 +30,27 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* pointers) {
   return filter != nullptr ? filter(&context) : EXCEPTION_CONTINUE_SEARCH;
 }
 
+// std::terminate (an exception nobody caught, or one leaving a thread or a noexcept function)
+// and abort() raise no exception here: the C++ runtime calls the terminate handler and the C
+// runtime the SIGABRT handler, both on the thread that ended, and then the process just exits with
+// code 3. So both come here instead: the filter sees an exception of their own with this thread's
+// registers, and the process ends with that code, which the service manager counts as a failure.
+[[noreturn]] void EndAsCrash() {
+  CONTEXT registers{};
+  ::RtlCaptureContext(&registers);
+  EXCEPTION_RECORD record{};
+  record.ExceptionCode = kFatalEndCode;
+  record.ExceptionFlags = EXCEPTION_NONCONTINUABLE;
+  record.ExceptionAddress = reinterpret_cast<void*>(registers.Rip);
+  EXCEPTION_POINTERS pointers{&record, &registers};
+  CrashContext context{&pointers};
+  if (const CrashFilterFunction filter = g_filter.load(std::memory_order_acquire)) filter(&context);
+  detail::EndProcess(kFatalEndCode);
+}
+
+void OnTerminate() { EndAsCrash(); }
+void OnAbortSignal(int) { EndAsCrash(); }
+
 }  // namespace
 
 PreviousCrashFilter::~PreviousCrashFilter() { delete static_cast<SavedFilter*>(state_); }
@@ -30,8 +58,10 @@ PreviousCrashFilter::~PreviousCrashFilter() { delete static_cast<SavedFilter*>(s
 PreviousCrashFilter InstallCrashFilter(CrashFilterFunction filter) {
   const CrashFilterFunction previousFilter = g_filter.exchange(filter, std::memory_order_acq_rel);
   const LPTOP_LEVEL_EXCEPTION_FILTER previous = ::SetUnhandledExceptionFilter(OnUnhandledException);
+  const std::terminate_handler previousTerminate = std::set_terminate(OnTerminate);
+  void (*const previousAbort)(int) = std::signal(SIGABRT, OnAbortSignal);
   if (previous == nullptr) return PreviousCrashFilter();
-  return PreviousCrashFilter(new SavedFilter{previous, previousFilter});
+  return PreviousCrashFilter(new SavedFilter{previous, previousFilter, previousTerminate, previousAbort});
 }
 
 void RestoreCrashFilter(PreviousCrashFilter& previous) {
@@ -39,6 +69,8 @@ void RestoreCrashFilter(PreviousCrashFilter& previous) {
   if (saved == nullptr) return;
   g_filter.store(saved->filter, std::memory_order_release);
   ::SetUnhandledExceptionFilter(saved->system);
+  std::set_terminate(saved->terminate);
+  std::signal(SIGABRT, saved->abortHandler == SIG_ERR ? SIG_DFL : saved->abortHandler);
   delete saved;
 }
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/utf16.h"
+
 namespace qolv::platform {
 namespace {
 
@@ -19,7 +21,8 @@ std::string SystemErrorText(DWORD code) {
 }  // namespace
 
 LibraryHandle LoadDynamicLibrary(const char* path, std::string* detail) {
-  HMODULE library = ::LoadLibraryA(path);
+  // The wide call: the path is UTF-8, and the ANSI one would misread a folder outside its code page.
+  HMODULE library = ::LoadLibraryW(win32::Utf8ToWide(path).c_str());
   if (library == nullptr) {
     const DWORD code = ::GetLastError();
     if (detail != nullptr) *detail = SystemErrorText(code);

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "platform/process_end_detail.h"
 #include "platform/process_info.h"
 #include "platform/win32/utf16.h"
 
@@ -30,5 +31,12 @@ uint32_t ProcessorCount() {
 }
 
 bool IsDebuggerAttached() { return ::IsDebuggerPresent() != FALSE; }
+
+// TerminateProcess, not ExitProcess: that one would still call into every loaded library, the SDK
+// included, while one of its calls may be stuck.
+void detail::EndProcess(uint32_t exitCode) {
+  ::TerminateProcess(::GetCurrentProcess(), exitCode);
+  ::ExitProcess(exitCode);  // not reached: a process that terminates itself ends there
+}
 
 }  // namespace qolv::platform

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/error_codes.h"
 #include "platform/win32/socket_error.h"
 

@@ -31,8 +31,6 @@ ServiceHandle& ServiceHandle::operator=(ServiceHandle&& other) noexcept {
   return *this;
 }
 
-bool RedirectServiceManager(const char*, const char*) { return false; }
-
 ServiceHandle OpenServiceManager(uint32_t access) {
   return ServiceHandle(::OpenSCManagerW(nullptr, nullptr, access));
 }

@@ -21,6 +21,9 @@ namespace {
 using win32::ReportError;
 using win32::ReportSocketError;
 
+static_assert(sizeof(sockaddr_in) == kInetAddressLength && sizeof(sockaddr_in6) == kInet6AddressLength,
+              "the shared address code relies on the system's address sizes");
+
 // Address texts are short; anything longer than this is no address.
 constexpr int kLongestText = 128;
 
@@ -38,23 +41,6 @@ uint16_t AddressFamily(const SockAddr& address) {
   ADDRESS_FAMILY family = 0;
   std::memcpy(&family, address.bytes, sizeof family);
   return family == AF_INET || family == AF_INET6 ? family : kFamilyUnspecified;
-}
-
-uint16_t AddressPort(const SockAddr& address) {
-  uint16_t port = 0;
-  std::memcpy(&port, address.bytes + 2, sizeof port);  // same place in IPv4 and IPv6 addresses
-  return ntohs(port);
-}
-
-void SetAddressPort(SockAddr& address, uint16_t port) {
-  const uint16_t network = htons(port);
-  std::memcpy(address.bytes + 2, &network, sizeof network);
-}
-
-uint32_t AddressLength(uint16_t family) {
-  if (family == kFamilyInet) return sizeof(sockaddr_in);
-  if (family == kFamilyInet6) return sizeof(sockaddr_in6);
-  return 0;
 }
 
 uint32_t TextToAddress(const char* text, uint16_t family, SockAddr& address) {

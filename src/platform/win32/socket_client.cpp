@@ -1,4 +1,4 @@
-#include "platform/socket_client.h"
+// The non-blocking client calls of socket_io.h, and the readiness wait of the blocking ones.
 
 // Winsock must precede the other system headers.
 // clang-format off
@@ -10,6 +10,7 @@
 #include <climits>
 
 #include "platform/error_codes.h"
+#include "platform/socket_client_detail.h"
 #include "platform/socket_io.h"
 #include "platform/win32/socket_error.h"
 
@@ -22,11 +23,9 @@ using Clock = std::chrono::steady_clock;
 
 SOCKET Native(SocketHandle socket) { return static_cast<SOCKET>(socket); }
 
-enum class Readiness { kRead, kWrite };
+}  // namespace
 
-// Waits until the socket can be read (data or close) or written (room, or a connect that
-// finished either way).
-uint32_t WaitReady(SocketHandle socket, Readiness readiness, Clock::time_point deadline) {
+uint32_t detail::WaitSocketReady(SocketHandle socket, SocketWait wait, Clock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now()).count();
   timeval timeout{};
   if (left > 0) {
@@ -39,18 +38,12 @@ uint32_t WaitReady(SocketHandle socket, Readiness readiness, Clock::time_point d
   FD_ZERO(&failed);
   FD_SET(Native(socket), &wanted);
   FD_SET(Native(socket), &failed);
-  const int ready = readiness == Readiness::kRead ? ::select(0, &wanted, nullptr, nullptr, &timeout)
+  const int ready = wait == SocketWait::kReadable ? ::select(0, &wanted, nullptr, nullptr, &timeout)
                                                   : ::select(0, nullptr, &wanted, &failed, &timeout);
   if (ready > 0) return ReportError(err::kSuccess);
   if (ready == 0) return ReportError(err::kWsaTimedOut);
   return ReportSocketError();
 }
-
-Clock::time_point DeadlineAfter(uint32_t timeoutMs) {
-  return Clock::now() + std::chrono::milliseconds(timeoutMs);
-}
-
-}  // namespace
 
 uint32_t BeginConnect(SocketHandle socket, const SockAddr& address) {
   const int length = static_cast<int>(AddressLength(AddressFamily(address)));
@@ -78,39 +71,6 @@ uint32_t SendNow(SocketHandle socket, const char* data, uint32_t length, uint32_
   if (count < 0) return ReportSocketError();
   *sent = static_cast<uint32_t>(count);
   return ReportError(err::kSuccess);
-}
-
-uint32_t ConnectBlocking(SocketHandle socket, const SockAddr& address, uint32_t timeoutMs) {
-  const uint32_t started = BeginConnect(socket, address);
-  if (started != err::kWsaWouldBlock) return started;
-  if (const uint32_t error = WaitReady(socket, Readiness::kWrite, DeadlineAfter(timeoutMs))) return error;
-  return ConnectOutcome(socket);
-}
-
-uint32_t SendBlocking(SocketHandle socket, const char* data, uint32_t length, uint32_t timeoutMs) {
-  const Clock::time_point deadline = DeadlineAfter(timeoutMs);
-  uint32_t done = 0;
-  while (done < length) {
-    uint32_t sent = 0;
-    const uint32_t error = SendNow(socket, data + done, length - done, &sent);
-    if (error == err::kWsaWouldBlock) {
-      if (const uint32_t waitError = WaitReady(socket, Readiness::kWrite, deadline)) return waitError;
-    } else if (error != err::kSuccess) {
-      return error;
-    }
-    done += sent;
-  }
-  return ReportError(err::kSuccess);
-}
-
-uint32_t ReceiveBlocking(SocketHandle socket, char* buffer, uint32_t length, uint32_t* received,
-                         uint32_t timeoutMs) {
-  const Clock::time_point deadline = DeadlineAfter(timeoutMs);
-  for (;;) {
-    const uint32_t error = ReceiveNow(socket, buffer, length, received);
-    if (error != err::kWsaWouldBlock) return error;
-    if (const uint32_t waitError = WaitReady(socket, Readiness::kRead, deadline)) return waitError;
-  }
 }
 
 }  // namespace qolv::platform
