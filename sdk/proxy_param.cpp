@@ -5,6 +5,7 @@
 
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
+#include <rapidjson/memorystream.h>
 
 #include "utf8_text.h"
 
@@ -13,12 +14,16 @@ namespace {
 
 // Strict JSON that must also be valid UTF-8, since the values are written back into answers.
 // The parse is iterative: a recursive one would overflow the caller's stack on a param that
-// nests arrays a few hundred thousand levels deep.
+// nests arrays a few hundred thousand levels deep. The parser reads a stream that ends with the
+// text: reading up to the terminator alone, its encoding check takes the bytes a multi-byte
+// character announces even past the terminator when the text ends inside one.
 std::string ParseObject(const char* param, rapidjson::Document& document) {
-  if (std::strlen(param) > kMaxParamBytes) {
+  const size_t length = std::strlen(param);
+  if (length > kMaxParamBytes) {
     return "param must be at most " + std::to_string(kMaxParamBytes) + " bytes";
   }
-  document.Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(param);
+  rapidjson::MemoryStream text(param, length);
+  document.ParseStream<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(text);
   if (document.HasParseError()) {
     return std::string("param is not valid JSON: ") + rapidjson::GetParseError_En(document.GetParseError());
   }

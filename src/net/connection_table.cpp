@@ -8,8 +8,9 @@ namespace qolv::net {
 
 ConnectionTable::ConnectionTable(CBlockPoolT<CIoBlock>& ioBlocks) : ioBlocks_(ioBlocks) {}
 
-// Resting objects hold locks that must be destroyed; the heap itself goes with the arena.
-ConnectionTable::~ConnectionTable() { recycler_.DestroyAll(); }
+// Resting objects are destroyed one by one, so that each object's destructor runs; the heap
+// itself goes with the arena.
+ConnectionTable::~ConnectionTable() { recycler_.DestroyResting(); }
 
 void ConnectionTable::Reset(const CServerProperties& properties) {
   ids_.Reset(properties.GetMaxConnections());

@@ -1,22 +1,26 @@
 #include "net/counting_semaphore.h"
 
+#include <mutex>
+
+#include "platform/clock.h"
+
 namespace qolv::net {
 
 void CCountingSemaphore::Acquire() {
-  std::unique_lock<std::mutex> guard(lock_);
-  available_.wait(guard, [this] { return units_ > 0; });
+  std::lock_guard<platform::SlimLock> guard(lock_);
+  while (units_ <= 0) available_.Wait(lock_, platform::kInfinite);
   --units_;
 }
 
 void CCountingSemaphore::Release(int32_t count) {
   {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<platform::SlimLock> guard(lock_);
     units_ += count;
   }
   if (count == 1) {
-    available_.notify_one();
+    available_.NotifyOne();
   } else {
-    available_.notify_all();
+    available_.NotifyAll();
   }
 }
 

@@ -1,11 +1,11 @@
 #pragma once
-// A counting semaphore over a mutex and a condition variable. The gate's threads block here
-// only on its slow path, so plain blocking costs nothing that matters; std::counting_semaphore
-// of the toolchain in use can miss a wake-up under contention (GCC bug 98033) and leave a
-// waiter asleep for good.
-#include <condition_variable>
+// A counting semaphore over a slim lock and condition. The gate's threads block here only on its
+// slow path, so plain blocking costs nothing that matters; std::counting_semaphore of the
+// toolchain in use can miss a wake-up under contention (GCC bug 98033) and leave a waiter asleep
+// for good.
 #include <cstdint>
-#include <mutex>
+
+#include "platform/slim_lock.h"
 
 namespace qolv::net {
 
@@ -21,8 +21,8 @@ class CCountingSemaphore {
   void Release(int32_t count = 1);
 
  private:
-  std::mutex lock_;
-  std::condition_variable available_;
+  platform::SlimLock lock_;
+  platform::SlimCondition available_;
   int64_t units_ = 0;
 };
 

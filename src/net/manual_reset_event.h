@@ -1,9 +1,9 @@
 #pragma once
 // An event that stays signalled until it is reset, and releases every waiter while it is
 // signalled: the server's "stopped" state that WaitStopped waits for.
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+
+#include "platform/slim_lock.h"
 
 namespace qolv::net {
 
@@ -20,8 +20,8 @@ class CManualResetEvent {
   bool Wait(uint32_t timeoutMs);
 
  private:
-  std::mutex mutex_;
-  std::condition_variable signalledChanged_;
+  platform::SlimLock mutex_;
+  platform::SlimCondition signalledChanged_;
   bool signalled_;
 };
 

@@ -47,9 +47,14 @@ class CObjectRecyclerT {
   // Destroys every resting object whatever its age and drops the ring's slots. Only while no
   // other thread uses the recycler.
   void DestroyAll() {
+    DestroyResting();
+    if (retired_.Count() != 0) throw FatalError("retired objects remain after a forced reclaim");
+  }
+
+  // DestroyAll without the check, for destructors, which must not throw.
+  void DestroyResting() noexcept {
     ring_.Drain(&Traits::Destroy);
     retired_.Reclaim(reuseDelay_, true);
-    if (retired_.Count() != 0) throw FatalError("retired objects remain after a forced reclaim");
   }
 
   uint32_t ReuseDelay() const { return reuseDelay_; }

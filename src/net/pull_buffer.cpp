@@ -1,5 +1,6 @@
 #include "net/pull_buffer.h"
 
+#include <mutex>
 #include <new>
 
 namespace qolv::net {
@@ -31,7 +32,7 @@ int32_t CPullBuffer::Extract(uint8_t* destination, int32_t count) {
 
 bool CPullBuffer::Release(uint32_t now) {
   {
-    std::lock_guard<std::mutex> guard(lock);
+    std::lock_guard<platform::SlimLock> guard(lock);
     if (connectionId.load(std::memory_order_acquire) == 0) return false;
     connectionId.store(0, std::memory_order_release);
     length = 0;

@@ -4,10 +4,10 @@
 // recycled for later connections after a rest.
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 
 #include "net/block_chain.h"
 #include "net/heap_arena.h"
+#include "platform/slim_lock.h"
 
 namespace qolv::net {
 
@@ -30,7 +30,7 @@ class CPullBuffer {
   std::atomic<uint32_t> connectionId;  // 0 while released
   int32_t length = 0;                  // bytes held in the chain
   uint32_t freeTime = 0;               // tick count of the last release
-  std::mutex lock;                     // makes a release take effect once
+  platform::SlimLock lock;             // makes a release take effect once
   CByteBlockChain chain;
 
  private:

@@ -7,7 +7,11 @@ namespace qolv::net {
 
 CPullBufferStore::CPullBufferStore() : blocks_(1024, 1024, 4096) {}
 
-CPullBufferStore::~CPullBufferStore() { Clear(); }
+// Unlike Clear, it starts no new heap, which could fail: the members release the heaps.
+CPullBufferStore::~CPullBufferStore() {
+  DestroyLiveBuffers();
+  recycler_.DestroyResting();
+}
 
 void CPullBufferStore::Prepare(const CServerProperties& properties) {
   maxConnections_ = properties.GetMaxConnections();
@@ -53,14 +57,19 @@ void CPullBufferStore::RecycleBuffer(CPullBuffer* buffer) {
 }
 
 void CPullBufferStore::Clear() {
-  // No other thread works on the store now, so the key set is read without its lock.
-  for (uint32_t key : cache_.Snapshot(false)) {
-    if (CPullBuffer* live = cache_.Get(key)) CPullBuffer::Destroy(live);
-  }
+  DestroyLiveBuffers();
   cache_.Reset(0);
   recycler_.DestroyAll();
   blocks_.Clear();
   arena_.Reset();
+}
+
+void CPullBufferStore::DestroyLiveBuffers() noexcept {
+  // No other thread works on the store now. Every key is looked at rather than a snapshot of the
+  // key set, which would allocate.
+  for (uint32_t key = 1; key <= maxConnections_; ++key) {
+    if (CPullBuffer* live = cache_.Get(key)) CPullBuffer::Destroy(live);
+  }
 }
 
 }  // namespace qolv::net

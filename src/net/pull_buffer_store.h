@@ -50,6 +50,8 @@ class CPullBufferStore {
   // Cache key of an id: id mod N, or N when that is 0, so keys run from 1 to N; 0 while the
   // store has no slots.
   uint32_t KeyOf(uint32_t connectionId) const;
+  // Destroys every live buffer; their cache slots are left as they are. Only while no worker runs.
+  void DestroyLiveBuffers() noexcept;
 
   uint32_t maxConnections_ = 0;
   int32_t poolSize_ = 600;

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "net/engine_types.h"
+#include "platform/clock.h"
 #include "platform/socket_types.h"
 
 namespace qolv::net {

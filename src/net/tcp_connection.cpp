@@ -24,6 +24,9 @@ void TcpConnection::Reset(uint32_t id, platform::SocketHandle acceptedSocket) {
   receivePosted.store(false, std::memory_order_release);
   pendingBytes.store(0, std::memory_order_release);
   inFlightBytes.store(0, std::memory_order_release);
+  sendsIssued.store(0, std::memory_order_release);
+  sendsDone.store(0, std::memory_order_release);
+  sendStall.store(0, std::memory_order_release);
   extra.store(nullptr, std::memory_order_release);
   reserved = nullptr;
   socket.store(acceptedSocket, std::memory_order_release);
@@ -32,8 +35,8 @@ void TcpConnection::Reset(uint32_t id, platform::SocketHandle acceptedSocket) {
 bool TcpConnection::Invalidate() {
   if (!valid.load(std::memory_order_acquire)) return false;
   connected.store(false, std::memory_order_release);
-  std::lock_guard<std::recursive_mutex> receiving(receiveLock);
-  std::lock_guard<std::recursive_mutex> sending(sendLock);
+  std::lock_guard<CRecursiveLock> receiving(receiveLock);
+  std::lock_guard<CRecursiveLock> sending(sendLock);
   return valid.exchange(false, std::memory_order_acq_rel);
 }
 

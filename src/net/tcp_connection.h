@@ -10,6 +10,7 @@
 
 #include "net/block_chain.h"
 #include "net/heap_arena.h"
+#include "net/recursive_lock.h"
 #include "net/spin_flag.h"
 #include "platform/socket_types.h"
 
@@ -42,14 +43,23 @@ class TcpConnection {
   std::atomic<uint32_t> time{0};
   std::atomic<uint32_t> lastReceive{0};
   std::atomic<int32_t> sendFlag{1};  // gate of the send path; its meaning follows the send policy
+  // Under Batched and Paced changed under the send lock only; Immediate's completions change it
+  // without the lock.
   std::atomic<int32_t> pendingBytes{0};
   std::atomic<int32_t> inFlightBytes{0};
+  // Sends handed to the socket (changed under the send lock only) and completions handled,
+  // counted in 32-bit wrap-around. While the send numbered sendStall has not completed, the
+  // socket has no room: no flush hands it more, so bytes queued meanwhile share blocks instead of
+  // each waiting in a block of its own.
+  std::atomic<uint32_t> sendsIssued{0};
+  std::atomic<uint32_t> sendsDone{0};
+  std::atomic<uint32_t> sendStall{0};
   std::atomic<bool> connected{false};
   std::atomic<bool> paused{false};         // changed under receiveFlagLock
   std::atomic<bool> receivePosted{false};  // changed under receiveFlagLock
   // Re-entrant, so a listener may send or disconnect from inside an event of the same connection.
-  std::recursive_mutex receiveLock;
-  std::recursive_mutex sendLock;
+  CRecursiveLock receiveLock;
+  CRecursiveLock sendLock;
   CSpinFlag receiveFlagLock;
   std::atomic<platform::SocketHandle> socket{platform::kInvalidSocket};
   CIoBlockChain sendChain;

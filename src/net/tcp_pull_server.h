@@ -3,10 +3,13 @@
 // told only how many are waiting; it takes exactly the bytes it wants with Fetch, or looks at
 // them with Peek, from inside OnReceive or OnClose of that connection.
 #include <cstdint>
+#include <mutex>
 
 #include "net/pull_buffer_store.h"
 #include "net/server_holder.h"
 #include "net/tcp_server.h"
+#include "platform/error_codes.h"
+#include "platform/system_error.h"
 
 namespace qolv::net {
 
@@ -22,7 +25,7 @@ class CTcpPullServerT : public DualInterface<IPullSocket, ITcpServer>, public Se
   }
 
   PullResult Fetch(uint32_t connectionId, uint8_t* destination, int32_t length) override {
-    CPullBuffer* buffer = store_.FindBuffer(connectionId);
+    CPullBuffer* buffer = BufferOf(connectionId);
     if (buffer == nullptr) return PullResult::NoBuffer;
     if (buffer->length < length) return PullResult::Insufficient;
     buffer->Extract(destination, length);
@@ -30,7 +33,7 @@ class CTcpPullServerT : public DualInterface<IPullSocket, ITcpServer>, public Se
   }
 
   PullResult Peek(uint32_t connectionId, uint8_t* destination, int32_t length) override {
-    const CPullBuffer* buffer = store_.FindBuffer(connectionId);
+    const CPullBuffer* buffer = BufferOf(connectionId);
     if (buffer == nullptr) return PullResult::NoBuffer;
     if (buffer->length < length) return PullResult::Insufficient;
     buffer->CopyOut(destination, length);
@@ -66,6 +69,20 @@ class CTcpPullServerT : public DualInterface<IPullSocket, ITcpServer>, public Se
     return result;
   }
 
+  // A listener that paused the connection may have left whole frames in the buffer. Nothing new
+  // need ever arrive to announce them, so they are announced again before reading goes on.
+  EventResult BeforeResumeReceive(TcpConnection* connection) override {
+    const EventResult result = Server::BeforeResumeReceive(connection);
+    if (result == EventResult::Error) return result;
+    std::lock_guard<CRecursiveLock> receiving(connection->receiveLock);
+    auto* buffer = static_cast<CPullBuffer*>(connection->reserved);
+    if (!connection->valid.load(std::memory_order_acquire) || buffer == nullptr || buffer->length <= 0) {
+      return result;
+    }
+    platform::SetSystemError(err::kSuccess);
+    return Server::RaiseReceiveLength(connection, buffer->length);
+  }
+
   EventResult NotifyShutdown() override {
     const EventResult result = Server::NotifyShutdown();
     store_.Clear();
@@ -73,6 +90,15 @@ class CTcpPullServerT : public DualInterface<IPullSocket, ITcpServer>, public Se
   }
 
  private:
+  // Inside the receive event of the connection its buffer is at hand; elsewhere the store's cache
+  // finds it by id.
+  CPullBuffer* BufferOf(uint32_t connectionId) const {
+    if (const TcpConnection* connection = Server::ReceivingConnection(connectionId)) {
+      return static_cast<CPullBuffer*>(connection->reserved);
+    }
+    return store_.FindBuffer(connectionId);
+  }
+
   CPullBufferStore store_;
 };
 

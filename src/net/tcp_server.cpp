@@ -4,6 +4,7 @@
 #include <mutex>
 #include <new>
 #include <system_error>
+#include <unordered_set>
 
 #include "net/error_text.h"
 #include "net/fatal_error.h"
@@ -24,8 +25,25 @@ thread_local const CTcpServer* t_workerOf = nullptr;
 
 constexpr uint32_t kListenCloseSettleMs = 100;
 constexpr uint32_t kStopPollMs = 50;
-// How long Stop waits for the operations of closed sockets to complete.
+// Each wait of a stop has a bound of its own, so a slow step does not use up the next one's time.
+// A closed socket's operations complete at once, but a system that loses one (Wine does, now and
+// then) must not hold the stop for ever: past its bound a wait gives up, and the stop goes on in
+// a way that stays consistent.
+constexpr uint32_t kAcceptWaitLimitMs = 5000;
+// The workers close the connections; a listener slow in OnClose holds them up.
+constexpr uint32_t kCloseWaitLimitMs = 30000;
 constexpr uint32_t kOperationDrainLimitMs = 5000;
+
+// Pump-waits while busy() holds, at most limitMs; false when the time ran out first.
+template <typename Busy>
+bool WaitWhile(Busy busy, uint32_t limitMs) {
+  const uint32_t start = platform::TickCount();
+  while (busy()) {
+    if (platform::TickCount() - start >= limitMs) return false;
+    platform::PumpWait(kStopPollMs);
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -62,8 +80,10 @@ bool CTcpServer::Start(const char* address, uint16_t port) {
     if (!port_.Open()) {
       SetLastError(ServerError::CreateCompletionPortFailed);
     } else if (CreateWorkerThreads() && StartAccepting()) {
-      state_.store(ServerState::Started, std::memory_order_release);
+      // Reset first: from the moment the state says Started a Stop may run, and the event it
+      // signals at its end must stay signalled.
       stopEvent_.Reset();
+      state_.store(ServerState::Started, std::memory_order_release);
       return true;
     }
   }
@@ -172,26 +192,50 @@ void CTcpServer::TearDown() {
   // command, which from now on only counts the accept down.
   platform::SocketHandle listenSocket = platform::kInvalidSocket;
   {
-    std::lock_guard<std::mutex> listening(listenLock_);
+    std::lock_guard<platform::SlimLock> listening(listenLock_);
     listenSocket = listenSocket_.exchange(platform::kInvalidSocket);
     if (listenSocket != platform::kInvalidSocket) CloseSocketEx(listenSocket);
   }
   if (listenSocket != platform::kInvalidSocket) platform::PumpWait(kListenCloseSettleMs);
-  // A closed socket's operations complete at once, but a system that loses one (Wine does, now
-  // and then) must not hold the stop for ever; past the limit the blocks are left to it.
-  const uint32_t waitStart = platform::TickCount();
-  const auto withinLimit = [waitStart] { return platform::TickCount() - waitStart < kOperationDrainLimitMs; };
-  while (pendingAccepts_.load(std::memory_order_acquire) > 0 && withinLimit())
-    platform::PumpWait(kStopPollMs);
-  for (uint32_t id : connections_.Snapshot()) Disconnect(id, true);
-  while (CountConnections() > 0) platform::PumpWait(kStopPollMs);
-  while (outstandingIo_.load(std::memory_order_acquire) > 0 && withinLimit()) platform::PumpWait(kStopPollMs);
-  const bool drained = outstandingIo_.load(std::memory_order_acquire) == 0;
+  const bool acceptsEnded =
+      WaitWhile([this] { return pendingAccepts_.load(std::memory_order_acquire) > 0; }, kAcceptWaitLimitMs);
+
+  // While accepts are still counted, one may yet enter a connection, so every round disconnects
+  // whatever has become live since the last.
+  std::unordered_set<uint32_t> disconnected;
+  const auto disconnectNewcomers = [&] {
+    for (uint32_t id : connections_.Snapshot()) {
+      if (disconnected.insert(id).second) Disconnect(id, true);
+    }
+  };
+  WaitWhile(
+      [&] {
+        disconnectNewcomers();
+        return CountConnections() > 0;
+      },
+      kCloseWaitLimitMs);
+
+  // Accepts still outstanding after their wait gave up are lost, and waiting for them would hold
+  // the stop for nothing. One a worker holds is not lost: it counts until its connection's receive
+  // is posted, and that connection is disconnected here so that the receive ends too.
+  WaitWhile(
+      [&] {
+        disconnectNewcomers();
+        const int32_t all = outstandingIo_.load(std::memory_order_acquire);
+        const int32_t lost = acceptsEnded ? 0 : outstandingAccepts_.load(std::memory_order_acquire);
+        return all - lost > 0;
+      },
+      kOperationDrainLimitMs);
   StopWorkers();
+
+  // From here on nothing else runs. A connection that an accept entered after the last round is
+  // closed here, with its OnClose, so that the table is empty when its slots go.
+  for (uint32_t id : connections_.Snapshot(false)) Close(connections_.Find(id), CloseKind::Normal);
   connections_.ReleaseSlots();
   RaiseShutdown();
   connections_.DestroyRested();
-  if (drained) {
+  // An operation that has not completed may still write into its block.
+  if (outstandingIo_.load(std::memory_order_acquire) == 0) {
     ioBlocks_.Clear();
   } else {
     ioBlocks_.Abandon();
@@ -231,10 +275,21 @@ void CTcpServer::ResetState() {
   connections_.ResetArena();
   pendingAccepts_.store(0, std::memory_order_release);
   outstandingIo_.store(0, std::memory_order_release);
+  outstandingAccepts_.store(0, std::memory_order_release);
   acceptFunctions_ = platform::AcceptFunctions{};
   state_.store(ServerState::Stopped, std::memory_order_release);
   family_ = 0;
   stopEvent_.Set();
+}
+
+TcpConnection* CTcpServer::ReceivingConnection(uint32_t connectionId) const {
+  // A worker raises the events of its own server only, so the connection is one of this server.
+  TcpConnection* connection = t_receiving;
+  if (connection == nullptr || t_workerOf != this ||
+      connection->connectionId.load(std::memory_order_relaxed) != connectionId) {
+    return nullptr;
+  }
+  return connection;
 }
 
 EventResult CTcpServer::BeforeResumeReceive(TcpConnection*) { return EventResult::Ignore; }

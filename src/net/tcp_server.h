@@ -22,6 +22,7 @@
 #include "net/spin_flag.h"
 #include "net/tcp_connection.h"
 #include "platform/completion_port.h"
+#include "platform/slim_lock.h"
 #include "platform/socket_io.h"
 
 namespace qolv::net {
@@ -39,6 +40,9 @@ class CTcpServer : public virtual ITcpServer {
 
   // Non-blocking reads after each receive completion before the next overlapped receive.
   static constexpr int kFurtherReads = 30;
+  // Completions a worker takes from the port at once: the port's cost is shared by many, and
+  // the other workers still find work while one handles its batch.
+  static constexpr uint32_t kCompletionsPerWait = 16;
 
   // The listener is not owned and must outlive the server.
   explicit CTcpServer(ITcpServerListener* listener);
@@ -144,6 +148,9 @@ class CTcpServer : public virtual ITcpServer {
 
   const CServerProperties& Properties() const { return properties_; }
   ITcpServerListener* Listener() const { return listener_; }
+  // The connection of the id when the calling thread is inside its receive event (where most
+  // sends and fetches come from), so the id need not be looked up; otherwise null.
+  TcpConnection* ReceivingConnection(uint32_t connectionId) const;
   // The server as its events name it.
   ITcpServer* Sender() { return this; }
 
@@ -168,15 +175,21 @@ class CTcpServer : public virtual ITcpServer {
 
   // Worker loop, accept, receive and close (tcp_server_io.cpp).
   void RunWorker();
+  void HandleCompletion(const platform::Completion& completion);
   void HandleCommand(uint32_t command, uint32_t connectionId);
   void HandleIo(uintptr_t key, CIoBlock* block, uint32_t bytes, uint32_t error);
   void PostAcceptCommand();
   void StartOneAccept();
   void AcceptCompleted(CIoBlock* block);
   void PostReceive(TcpConnection* connection, CIoBlock* block);
+  // The next receive into the block, under the receive lock: 0 once started, otherwise the error.
+  uint32_t StartReceiveLocked(TcpConnection* connection, CIoBlock* block);
   void ReceiveCompleted(TcpConnection* connection, CIoBlock* block);
-  // A read without waiting into the block, on the socket of a connection that is still valid.
+  // Under the receive lock: a read without waiting into the block, on the socket of a connection
+  // that is still valid.
   uint32_t ReadNow(TcpConnection* connection, CIoBlock* block, uint32_t& received);
+  // Under the receive lock: raises the receive event for the bytes in the block, then sends what
+  // the listener queued meanwhile.
   Delivery Deliver(TcpConnection* connection, CIoBlock* block, uint32_t& listenerError);
   // The connection whose receive event the calling worker raises, and whether the listener
   // queued bytes for it meanwhile. Those bytes are flushed by this worker as soon as the event
@@ -205,6 +218,8 @@ class CTcpServer : public virtual ITcpServer {
   void SendCompleted(TcpConnection* connection, CIoBlock* block);
   void DropSendReference(CIoBlock* block);
   int32_t SocketSendBufferSize(const TcpConnection* connection) const;
+  // Whether a send the socket left pending has not completed yet.
+  static bool SendStalled(const TcpConnection* connection);
   // Whether the bytes in flight are below (or at, with orEqual) the socket's send-buffer size.
   bool InFlightWithin(const TcpConnection* connection, bool orEqual) const;
 
@@ -217,7 +232,7 @@ class CTcpServer : public virtual ITcpServer {
   std::atomic<platform::SocketHandle> listenSocket_{platform::kInvalidSocket};
   // Held while an accept is started and while the listen socket is closed, so no accept is
   // started on a socket being closed (or on a later socket that got its handle value).
-  std::mutex listenLock_;
+  platform::SlimLock listenLock_;
   platform::CompletionPort port_;
   std::atomic<ServerState> state_{ServerState::Stopped};
   std::atomic<ServerError> lastError_{ServerError::Success};
@@ -231,6 +246,9 @@ class CTcpServer : public virtual ITcpServer {
   // them before the workers leave, so no operation still writes into a block when the pool's
   // heap is released.
   alignas(64) std::atomic<int32_t> outstandingIo_{0};
+  // Of those, the accepts. Once Stop's wait for the accepts has given up, the ones still
+  // outstanding are taken as lost, and the wait for the other operations leaves them out.
+  std::atomic<int32_t> outstandingAccepts_{0};
 };
 
 }  // namespace qolv::net

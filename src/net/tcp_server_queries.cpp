@@ -64,9 +64,11 @@ bool CTcpServer::GetConnectionLocalAddress(uint32_t connectionId, char address[]
                                            uint16_t& port) const {
   TcpConnection* connection = connections_.FindValid(connectionId);
   if (connection == nullptr) return false;
-  // Under the receive lock of a valid connection the socket cannot be closed and its handle
-  // given to another socket meanwhile.
-  std::lock_guard<std::recursive_mutex> receiving(connection->receiveLock);
+  // The close invalidates under both locks before it closes the socket, so under either one a
+  // valid connection's socket stays open. The send lock is the inner one: OnSent may hold it
+  // already, and taking the receive lock there would invert the order against a receive event
+  // that sends.
+  std::lock_guard<CRecursiveLock> sending(connection->sendLock);
   if (!connection->valid.load(std::memory_order_acquire)) return false;
   return SocketLocalAddress(connection->socket.load(std::memory_order_acquire), address, length, port);
 }

@@ -23,6 +23,12 @@ bool IsCloseInProgress(uint32_t error) {
 
 uint32_t LengthOf(const BufferView* buffer) { return buffer != nullptr ? buffer->length : 0; }
 
+// Under Batched and Paced the queued bytes change only under the send lock, so a plain store
+// does what a locked add would, and readers without the lock still see whole values.
+void AddUnderSendLock(std::atomic<int32_t>& counter, int32_t change) {
+  counter.store(counter.load(std::memory_order_relaxed) + change, std::memory_order_release);
+}
+
 }  // namespace
 
 bool CTcpServer::Send(uint32_t connectionId, const uint8_t* data, int32_t length, int32_t offset) {
@@ -31,7 +37,8 @@ bool CTcpServer::Send(uint32_t connectionId, const uint8_t* data, int32_t length
 }
 
 bool CTcpServer::SendBuffers(uint32_t connectionId, const BufferView buffers[], int32_t count) {
-  TcpConnection* connection = connections_.FindValid(connectionId);
+  TcpConnection* connection = ReceivingConnection(connectionId);
+  if (connection == nullptr) connection = connections_.FindValid(connectionId);
   if (connection == nullptr) {
     platform::SetSystemError(err::kObjectNotFound);
     return false;
@@ -41,7 +48,7 @@ bool CTcpServer::SendBuffers(uint32_t connectionId, const BufferView buffers[], 
   if (buffers == nullptr || count <= 0) {
     error = err::kInvalidParameter;
   } else {
-    std::lock_guard<std::recursive_mutex> sending(connection->sendLock);
+    std::lock_guard<CRecursiveLock> sending(connection->sendLock);
     if (!connection->valid.load(std::memory_order_acquire)) {
       error = err::kObjectNotFound;
     } else {
@@ -74,7 +81,7 @@ bool CTcpServer::SendBuffers(uint32_t connectionId, const BufferView buffers[], 
 
 uint32_t CTcpServer::QueueForSend(TcpConnection* connection, const uint8_t* data, int32_t length) {
   connection->sendChain.Append(data, length);
-  connection->pendingBytes.fetch_add(length, std::memory_order_acq_rel);
+  AddUnderSendLock(connection->pendingBytes, length);
   if (connection->sendFlag.load(std::memory_order_acquire) != 1 || !InFlightWithin(connection, true)) {
     return err::kSuccess;
   }
@@ -132,10 +139,18 @@ void CTcpServer::DropSendReference(CIoBlock* block) {
 uint32_t CTcpServer::Transmit(TcpConnection* connection) {
   while (CIoBlock* block = connection->sendChain.PopFront()) {
     const auto length = static_cast<int32_t>(block->bufferLength);
-    connection->pendingBytes.fetch_sub(length, std::memory_order_acq_rel);
+    AddUnderSendLock(connection->pendingBytes, -length);
     connection->inFlightBytes.fetch_add(length, std::memory_order_acq_rel);
-    // A send left pending ends this round: the socket has no room for more just now.
+    const uint32_t number = connection->sendsIssued.load(std::memory_order_relaxed) + 1;
+    connection->sendsIssued.store(number, std::memory_order_release);
+    // A send left pending ends this round: the socket has no room for more just now, and it gets
+    // none until that send completes.
     const uint32_t result = IssueSend(connection, block);
+    if (result == err::kIoPending) {
+      connection->sendStall.store(number, std::memory_order_release);
+    } else if (result != err::kSuccess) {
+      connection->sendsDone.fetch_add(1, std::memory_order_acq_rel);  // no completion follows
+    }
     if (result != err::kSuccess) return result;
   }
   return err::kSuccess;
@@ -144,6 +159,11 @@ uint32_t CTcpServer::Transmit(TcpConnection* connection) {
 int32_t CTcpServer::SocketSendBufferSize(const TcpConnection* connection) const {
   const int32_t size = platform::SendBufferSize(connection->socket.load(std::memory_order_acquire));
   return size > 0 ? size : kDefaultSendBufferSize;
+}
+
+bool CTcpServer::SendStalled(const TcpConnection* connection) {
+  const uint32_t done = connection->sendsDone.load(std::memory_order_acquire);
+  return static_cast<int32_t>(done - connection->sendStall.load(std::memory_order_acquire)) < 0;
 }
 
 // The send-buffer size is at least 1, so with nothing in flight the comparisons below are
@@ -170,14 +190,15 @@ void CTcpServer::Flush(TcpConnection* connection) {
 }
 
 void CTcpServer::FlushBatched(TcpConnection* connection) {
-  if (connection->pendingBytes.load(std::memory_order_acquire) <= 0 || !InFlightWithin(connection, true)) {
+  if (connection->pendingBytes.load(std::memory_order_acquire) <= 0 || !InFlightWithin(connection, true) ||
+      SendStalled(connection)) {
     return;  // nothing to send, or the socket holds enough: a later completion flushes again
   }
   int32_t idle = 1;
   if (!connection->sendFlag.compare_exchange_strong(idle, 0, std::memory_order_acq_rel)) return;
   uint32_t result = err::kSuccess;
   {
-    std::lock_guard<std::recursive_mutex> sending(connection->sendLock);
+    std::lock_guard<CRecursiveLock> sending(connection->sendLock);
     if (!connection->valid.load(std::memory_order_acquire)) return;
     if (connection->pendingBytes.load(std::memory_order_acquire) > 0) result = Transmit(connection);
     connection->sendFlag.store(1, std::memory_order_release);
@@ -194,7 +215,7 @@ void CTcpServer::FlushBatched(TcpConnection* connection) {
 
 void CTcpServer::FlushPaced(TcpConnection* connection) {
   if (connection->sendFlag.load(std::memory_order_acquire) == 0 && InFlightWithin(connection, false)) {
-    std::lock_guard<std::recursive_mutex> sending(connection->sendLock);
+    std::lock_guard<CRecursiveLock> sending(connection->sendLock);
     if (!connection->valid.load(std::memory_order_acquire)) return;
     if (InFlightWithin(connection, false)) {
       connection->sendFlag.store(1, std::memory_order_release);
@@ -202,8 +223,8 @@ void CTcpServer::FlushPaced(TcpConnection* connection) {
   }
   uint32_t result = err::kSuccess;
   if (connection->pendingBytes.load(std::memory_order_acquire) > 0 &&
-      connection->sendFlag.load(std::memory_order_acquire) == 1) {
-    std::lock_guard<std::recursive_mutex> sending(connection->sendLock);
+      connection->sendFlag.load(std::memory_order_acquire) == 1 && !SendStalled(connection)) {
+    std::lock_guard<CRecursiveLock> sending(connection->sendLock);
     if (!connection->valid.load(std::memory_order_acquire)) return;
     if (connection->pendingBytes.load(std::memory_order_acquire) > 0 &&
         connection->sendFlag.load(std::memory_order_acquire) == 1) {
@@ -225,6 +246,7 @@ void CTcpServer::SendCompleted(TcpConnection* connection, CIoBlock* block) {
     connection->pendingBytes.fetch_sub(sent, std::memory_order_acq_rel);
   } else {
     connection->inFlightBytes.fetch_sub(sent, std::memory_order_acq_rel);
+    connection->sendsDone.fetch_add(1, std::memory_order_acq_rel);
   }
   const auto raise = [&] {
     platform::SetSystemError(err::kSuccess);
@@ -233,13 +255,13 @@ void CTcpServer::SendCompleted(TcpConnection* connection, CIoBlock* block) {
   switch (properties_.GetSendEventLocking()) {
     case SendEventLocking::UnderSendLock:
       if (connection->valid.load(std::memory_order_acquire)) {
-        std::lock_guard<std::recursive_mutex> sending(connection->sendLock);
+        std::lock_guard<CRecursiveLock> sending(connection->sendLock);
         if (connection->valid.load(std::memory_order_acquire)) raise();
       }
       break;
     case SendEventLocking::UnderReceiveLock:
       if (connection->valid.load(std::memory_order_acquire)) {
-        std::lock_guard<std::recursive_mutex> receiving(connection->receiveLock);
+        std::lock_guard<CRecursiveLock> receiving(connection->receiveLock);
         if (connection->valid.load(std::memory_order_acquire)) raise();
       }
       break;

@@ -5,8 +5,8 @@
 
 #include "log/logger.h"
 #include "platform/dynamic_library.h"
-#include "request/outgoing_frame.h"
-#include "request/reply_envelope.h"
+#include "protocol/outgoing_frame.h"
+#include "protocol/reply_envelope.h"
 #include "request/tcp_data_task.h"
 #include "request/tcp_request_session.h"
 
@@ -40,7 +40,8 @@ void PrinterProxyService::OnMessage(uint16_t localPort, uint32_t connectionId, c
                                     const uint8_t* body, int32_t bodyLength) {
   auto session = std::make_unique<TcpRequestSession>(localPort, connectionId, header, body,
                                                      static_cast<uint32_t>(bodyLength));
-  worker_.Post(std::make_unique<TcpDataTask>(*this, std::move(session)));
+  // One lane per connection: a flooding client cannot push another client's frames back.
+  worker_.Post(std::make_unique<TcpDataTask>(*this, std::move(session), tcp_.TakeWorkTicket()), connectionId);
 }
 
 const char* PrinterProxyService::SdkApiFor(const std::string& action) {
@@ -65,12 +66,12 @@ bool PrinterProxyService::SendFrame(uint16_t localPort, uint32_t connectionId, c
 }
 
 bool PrinterProxyService::SendHeartBeatAck(const TcpRequestSession& session) {
-  const OutgoingFrame frame(session, nullptr, 0, ReplyTypeFor(session.Type()));
+  const OutgoingFrame frame(session.Header(), nullptr, 0, ReplyTypeFor(session.Type()));
   return SendFrame(session.LocalPort(), session.ConnectionId(), frame);
 }
 
 void PrinterProxyService::SendResponse(const TcpRequestSession& session, const char* response) {
-  const OutgoingFrame frame(session, response, static_cast<uint32_t>(std::strlen(response)),
+  const OutgoingFrame frame(session.Header(), response, static_cast<uint32_t>(std::strlen(response)),
                             ReplyTypeFor(session.Type()));
   SendFrame(session.LocalPort(), session.ConnectionId(), frame);
 }
@@ -78,7 +79,7 @@ void PrinterProxyService::SendResponse(const TcpRequestSession& session, const c
 void PrinterProxyService::SendErrorResponse(const TcpRequestSession& session, int32_t code,
                                             const char* message) {
   const std::string body = ReplyEnvelope::ForError(code, message).ToJson();
-  const OutgoingFrame frame(session, body.data(), static_cast<uint32_t>(body.size()),
+  const OutgoingFrame frame(session.Header(), body.data(), static_cast<uint32_t>(body.size()),
                             ReplyTypeFor(session.Type()));
   SendFrame(session.LocalPort(), session.ConnectionId(), frame);
 }

@@ -16,7 +16,8 @@ class TcpRequestSession;
 //
 // The host brings it up in this order: Plugin().LoadSDK(), Plugin().InitSDK(), Tcp().Start(this),
 // and Worker().Start() only if the server started. It takes it down with Worker().WaitForWorkers()
-// (which raises the stop flag), Tcp().Server()->Stop(), Plugin().UninitSDK(), Plugin().Unload().
+// (which raises the stop flag), Tcp().Server()->Stop(), and, once no SDK call runs any more,
+// Plugin().UninitSDK(), Plugin().Unload().
 class PrinterProxyService : public TcpService::Delegate {
  public:
   // The process-wide instance, created on first use, with the SDK library beside the executable.

@@ -1,5 +1,6 @@
 #include "request/qolv_merel_device_plugin.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -24,6 +25,26 @@ bool Resolve(platform::LibraryHandle module, const char* name, Function& entry) 
 }
 
 }  // namespace
+
+// Keeps the api of one SDK call in the list of calls in progress for as long as it runs.
+class QolvMerelDevicePlugin::CallInProgress {
+ public:
+  CallInProgress(QolvMerelDevicePlugin& plugin, const char* api) : plugin_(plugin) {
+    std::lock_guard lock(plugin_.callsMutex_);
+    plugin_.calls_.emplace_back(api);
+    api_ = plugin_.calls_.back();
+  }
+  ~CallInProgress() {
+    std::lock_guard lock(plugin_.callsMutex_);
+    plugin_.calls_.erase(std::find(plugin_.calls_.begin(), plugin_.calls_.end(), api_));
+  }
+  CallInProgress(const CallInProgress&) = delete;
+  CallInProgress& operator=(const CallInProgress&) = delete;
+
+ private:
+  QolvMerelDevicePlugin& plugin_;
+  std::string api_;
+};
 
 QolvMerelDevicePlugin::QolvMerelDevicePlugin(std::string libraryPath)
     : path_(std::move(libraryPath)), fileName_(FileNameOf(path_)) {}
@@ -83,6 +104,13 @@ void QolvMerelDevicePlugin::Unload() {
   free_ = nullptr;
 }
 
+std::string QolvMerelDevicePlugin::CallsInProgress() const {
+  std::lock_guard lock(callsMutex_);
+  std::string names;
+  for (const std::string& api : calls_) names += (names.empty() ? "" : ",") + api;
+  return names;
+}
+
 void QolvMerelDevicePlugin::InvokeMethodBySDK(PrinterProxyService& service, const TcpRequestSession& session,
                                               const char* sdkApi) {
   if (!loaded_) {
@@ -92,7 +120,12 @@ void QolvMerelDevicePlugin::InvokeMethodBySDK(PrinterProxyService& service, cons
     return;
   }
   char* response = nullptr;
-  if (!invoke_(sdkApi, session.Param().c_str(), &response)) {
+  bool accepted = false;
+  {
+    const CallInProgress call(*this, sdkApi);
+    accepted = invoke_(sdkApi, session.Param().c_str(), &response);
+  }
+  if (!accepted) {
     Logger::Instance().Print(
         DBG_ERROR, "QolvMerelDevicePlugin::InvokeMethodBySDK failed, unknow api, method=%s", sdkApi);
     return;

@@ -1,5 +1,7 @@
 #pragma once
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/dynamic_library.h"
 #include "qolv_tovu_sdk.h"
@@ -39,7 +41,13 @@ class QolvMerelDevicePlugin {
 
   const std::string& LibraryPath() const { return path_; }
 
+  // The api names of the SDK calls in progress now, separated by ","; "" when none runs. A stop
+  // that cannot wait for a call to return names it with this.
+  std::string CallsInProgress() const;
+
  private:
+  class CallInProgress;
+
   bool ResolveEntryPoints();
 
   std::string path_;
@@ -50,6 +58,8 @@ class QolvMerelDevicePlugin {
   UninitQolvTovuSDKFn uninit_ = nullptr;
   InvokeQueryMethodFn invoke_ = nullptr;
   FreeQueryResponseFn free_ = nullptr;
+  mutable std::mutex callsMutex_;
+  std::vector<std::string> calls_;  // one entry per call in progress
 };
 
 }  // namespace qolv

@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 
-#include "request/frame_header.h"
+#include "protocol/frame_header.h"
+#include "request/connection_flow.h"
 
 namespace qolv {
 
@@ -12,6 +14,8 @@ struct ReceiveState {
   // The size of the next unit to take: a header, or the body the last header announced.
   int32_t expectedLength = static_cast<int32_t>(FrameHeader::kSize);
   FrameHeader header = FrameHeader::ReplyTemplate();
+  // The connection's outstanding work, shared with the tickets of its frames.
+  std::shared_ptr<ConnectionFlow> flow;
 };
 
 }  // namespace qolv

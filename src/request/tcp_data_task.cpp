@@ -12,8 +12,9 @@ int TypeCharacter(uint8_t type) { return type >= 0x20 && type < 0x7F ? type : '?
 
 }  // namespace
 
-TcpDataTask::TcpDataTask(PrinterProxyService& service, std::unique_ptr<TcpRequestSession> session)
-    : service_(service), session_(std::move(session)) {}
+TcpDataTask::TcpDataTask(PrinterProxyService& service, std::unique_ptr<TcpRequestSession> session,
+                         WorkTicket ticket)
+    : service_(service), session_(std::move(session)), ticket_(std::move(ticket)) {}
 
 void TcpDataTask::Run() {
   if (session_->Body().empty()) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <memory>
 
+#include "request/connection_flow.h"
 #include "request/task.h"
 #include "request/tcp_request_session.h"
 
@@ -12,8 +13,10 @@ class PrinterProxyService;
 // whether it is answered, handed to the SDK, or only logged.
 class TcpDataTask : public Task {
  public:
-  // service answers the frame; it outlives every task it posts.
-  TcpDataTask(PrinterProxyService& service, std::unique_ptr<TcpRequestSession> session);
+  // service answers the frame; it outlives every task it posts. ticket keeps the frame counted
+  // as its connection's work for as long as the task exists.
+  TcpDataTask(PrinterProxyService& service, std::unique_ptr<TcpRequestSession> session,
+              WorkTicket ticket = {});
 
   void Run() override;
 
@@ -23,6 +26,7 @@ class TcpDataTask : public Task {
 
   PrinterProxyService& service_;
   std::unique_ptr<TcpRequestSession> session_;
+  WorkTicket ticket_;
 };
 
 }  // namespace qolv

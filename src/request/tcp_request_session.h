@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "request/frame_header.h"
+#include "protocol/frame_header.h"
 
 namespace qolv {
 

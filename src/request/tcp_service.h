@@ -3,6 +3,8 @@
 
 #include "net/server_holder.h"
 #include "net/tcp_server_listener.h"
+#include "request/client_ledger.h"
+#include "request/connection_flow.h"
 
 namespace qolv {
 
@@ -45,6 +47,13 @@ class TcpService : public net::CTcpPullServerListener {
   // Closes the connection at once and tells the delegate; false, with a log line, on failure.
   bool Disconnect(uint32_t connectionId);
 
+  // Called from inside Delegate::OnMessage: the frame being delivered stays counted as its
+  // connection's outstanding work until the ticket is destroyed. A frame whose ticket is not
+  // taken counts only until OnMessage returns. Empty when called anywhere else.
+  WorkTicket TakeWorkTicket();
+  // What the service holds for its clients.
+  const ClientLedger& Ledger() const { return ledger_; }
+
   // The engine's server, for the host's Stop at the end of the service.
   net::TcpPullServer* Server() const { return holder_.Get(); }
   uint16_t Port() const { return port_; }
@@ -52,6 +61,8 @@ class TcpService : public net::CTcpPullServerListener {
   // Engine events. Each uses the server it names, which is the held one in the service.
   using net::CTcpPullServerListener::OnReceive;
   net::EventResult OnReceive(net::ITcpServer* server, uint32_t connectionId, int32_t length) override;
+  net::EventResult OnSent(net::ITcpServer* server, uint32_t connectionId, const uint8_t* data,
+                          int32_t length) override;
   net::EventResult OnClose(net::ITcpServer* server, uint32_t connectionId, net::SocketOp operation,
                            uint32_t errorCode) override;
   net::EventResult OnShutdown(net::ITcpServer* server) override;
@@ -60,13 +71,20 @@ class TcpService : public net::CTcpPullServerListener {
                             platform::SocketHandle socket) override;
 
  private:
-  // Takes every complete frame out of waiting bytes and delivers it, in arrival order.
+  // Takes complete frames out of waiting bytes and delivers them in arrival order, as long as
+  // the connection's work allows; waiting is left at the bytes still held.
   net::EventResult CutFrames(net::IPullSocket& pull, uint32_t connectionId, ReceiveState& state,
-                             int32_t waiting);
+                             int32_t& waiting, bool& heldBack);
   void Deliver(uint32_t connectionId, const ReceiveState& state, const uint8_t* body, int32_t length);
+  // Closes connections holding the largest unfinished frames while the ledger is over budget;
+  // Error when that is the connection of the current event.
+  net::EventResult KeepWithinBudget(uint32_t connectionId, ConnectionFlow& flow, int32_t length);
+  net::EventResult RefuseOverLimit(uint32_t connectionId, int32_t length);
 
   Delegate* delegate_ = nullptr;
   uint16_t port_ = 0;
+  // Declared before the holder: the server's last close events still settle their accounts here.
+  ClientLedger ledger_;
   // Declared last so that it is destroyed first: stopping the server still raises events that
   // read the fields above.
   net::TcpPullServerHolder holder_;

@@ -2,6 +2,7 @@
 // any other switch does nothing; no switch runs the service until it is stopped. The exit code
 // is 0 in every case: outcomes are printed.
 #include "net/engine_process_setup.h"
+#include "platform/process_info.h"
 #include "platform/system_error.h"
 #include "service/command_line.h"
 #include "service/service_monitor.h"
@@ -19,7 +20,14 @@ qolv::net::CEngineProcessSetup g_engineSetup;
 
 int main(int argc, char** argv) {
   if (!qolv::HandleCommandLine(argc, argv)) return 0;
-  qolv::CServiceMonitor monitor;
-  if (!qolv::CServiceBase::Run(monitor)) qolv::PrintDispatcherFailure(qolv::platform::GetSystemError());
+  bool workLeftRunning = false;
+  {
+    qolv::CServiceMonitor monitor;
+    if (!qolv::CServiceBase::Run(monitor)) qolv::PrintDispatcherFailure(qolv::platform::GetSystemError());
+    workLeftRunning = monitor.WorkLeftRunning();
+  }
+  // An SDK call that never returned still holds a task worker, which the ordinary end would wait
+  // for while it destroys what the call returns into.
+  if (workLeftRunning) qolv::platform::EndProcessNow(0);
   return 0;
 }

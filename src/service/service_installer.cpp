@@ -46,7 +46,11 @@ void InstallService() {
     PrintFailure("GetModuleFileName");
     return;
   }
-  const std::string commandLine = QuoteIfBlank(path);
+  InstallServiceFor(path);
+}
+
+void InstallServiceFor(const std::string& executablePath) {
+  const std::string commandLine = QuoteIfBlank(executablePath);
   const platform::ServiceHandle manager =
       platform::OpenServiceManager(platform::kManagerConnect | platform::kManagerCreateService);
   if (!manager) {

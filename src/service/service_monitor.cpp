@@ -5,7 +5,7 @@
 #include "net/manual_reset_event.h"
 #include "platform/clock.h"
 #include "platform/event_log.h"
-#include "platform/socket_types.h"
+#include "platform/process_info.h"
 #include "platform/system_error.h"
 #include "platform/work_item.h"
 #include "service/crash_guard.h"
@@ -20,8 +20,9 @@ struct CServiceMonitor::SessionShared {
   std::unique_ptr<ISessionSteps> steps;
   std::atomic<bool> queued{false};
   std::atomic<bool> stopping{false};
-  net::CManualResetEvent started{false};  // the start steps are done
-  net::CManualResetEvent stopped{false};  // the session has finished
+  std::atomic<bool> workLeftRunning{false};  // set before stopped
+  net::CManualResetEvent started{false};     // the start steps are done
+  net::CManualResetEvent stopped{false};     // the session has finished
 };
 
 CServiceMonitor::CServiceMonitor() : CServiceMonitor(std::make_unique<CPrinterProxySession>()) {}
@@ -44,6 +45,8 @@ void CServiceMonitor::OnServiceStart(int, char**) {
   }
 }
 
+bool CServiceMonitor::WorkLeftRunning() const { return shared_->workLeftRunning.load(); }
+
 void CServiceMonitor::OnServiceStop() {
   LogEvent("QolvPrinterProxy stop", platform::kEventInformation);
   shared_->stopping.store(true);
@@ -62,11 +65,17 @@ void CServiceMonitor::RunSession() {
   const std::shared_ptr<SessionShared> shared = shared_;
   CrashGuard guard;
   guard.Install();
-  shared->steps->Start();
+  if (!shared->steps->Start()) {
+    // Ending without a stopped report, the service manager records a failure and applies its
+    // restart policy. The start flag stays down; a shutdown hook waiting for it ends with the process.
+    shared->steps->Stop([] {});
+    platform::EndProcessNow(kFailedStartExitCode);
+  }
   shared->started.Set();
   while (!shared->stopping.load()) platform::SleepMs(kStopPollMs);
-  shared->steps->Stop();
+  const bool clean = shared->steps->Stop([this] { ReportStatus(platform::kServiceStopPending); });
   ReportStatus(platform::kServiceStopPending);
+  shared->workLeftRunning.store(!clean);
   shared->stopped.Set();
   // The guard ends last, on this thread, after the stop hook was released.
 }

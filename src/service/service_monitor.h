@@ -17,8 +17,18 @@ class CServiceMonitor : public CServiceBase {
   ~CServiceMonitor() override;
 
   // The session routine: crash guard, the start steps, a poll of the stop request every 100 ms,
-  // the stop steps, the last stop-pending report, then the signal the stop hook waits for.
+  // the stop steps (with a stop-pending report whenever they say they still wait), the last
+  // stop-pending report, then the signal the stop hook waits for. Start steps that fail are
+  // followed by the stop steps and the end of the process with kFailedStartExitCode, without a
+  // stopped report, so the service manager counts a failure and applies its restart policy.
   void RunSession();
+
+  // True when the stop steps left work running (an SDK call that did not return). The process's
+  // ordinary end would then wait for it, or destroy what it uses, so main ends the process at
+  // once after the dispatcher returned; the service manager has had its stopped report by then.
+  bool WorkLeftRunning() const;
+
+  static constexpr uint32_t kFailedStartExitCode = 1;
 
  protected:
   void OnServiceStart(int argc, char** argv) override;
