@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds and runs every test suite: the Linux debug build, the sanitizer builds, and the
-# Windows build under Wine. Stages may be named on the command line (default: all of them).
+# Checks the layering rules, then builds and runs every test suite: the Linux debug build, the
+# sanitizer builds, the fuzz targets, and the Windows build under Wine. Stages may be named on
+# the command line (default: all of them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(linux asan tsan windows)
+[ ${#stages[@]} -gt 0 ] || stages=(layering linux asan tsan fuzz windows)
 jobs=$(nproc)
 
 build() {
@@ -13,9 +14,29 @@ build() {
   cmake --build --preset "$1"
 }
 
+# Which room may include which, and where OS headers may appear; a second, without building.
+stage_layering() {
+  tools/check-layering.sh
+}
+
 stage_linux() {
   build debug
+  check_no_test_seams build/debug/bin/QolvPrinterProxy nm
   ctest --preset debug -j "$jobs"
+  bash packaging/debian/test-deb.sh
+}
+
+# The shipped executable links the plain platform forwarders; the seams and helpers that tests
+# use must not be in it.
+check_no_test_seams() {
+  local found
+  found=$("$2" -C "$1" | grep -E 'SetTickSource|SetDebugOutputHook|SetEventLogHook|SetServiceStatusHook|RedirectServiceManager|ChildProcess|ServiceNotifyListener' || true)
+  if [ -n "$found" ]; then
+    echo "$1 holds test seams:"
+    echo "$found"
+    return 1
+  fi
+  echo "$1 holds no test seams"
 }
 
 # The sanitizer builds run the unit, socket and stress suites; end-to-end runs stay in the plain build.
@@ -27,6 +48,12 @@ stage_asan() {
 stage_tsan() {
   build tsan
   ctest --preset tsan -j "$jobs" -LE e2e
+}
+
+# Each libFuzzer target runs from its seed corpus for a bounded number of inputs.
+stage_fuzz() {
+  build fuzz
+  ctest --preset fuzz -j "$jobs"
 }
 
 stage_windows() {
@@ -45,8 +72,10 @@ stage_windows() {
   wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
   trap 'wineserver -k 2>/dev/null || true' EXIT
   build mingw
+  check_no_test_seams build/mingw/bin/QolvPrinterProxy.exe x86_64-w64-mingw32-nm
   ctest --preset mingw -j "$jobs"
   check_windows_package
+  bash packaging/windows/test-msi.sh
 }
 
 # The zip an operator installs from must hold exactly the service, the SDK library and the notes.

@@ -25,6 +25,19 @@ TEST(LoadOptionsTest, ReadsARun) {
   EXPECT_DOUBLE_EQ(options.warmupS, 0);
   EXPECT_EQ(options.requestType, 2);
   EXPECT_EQ(options.body, "{}");
+
+  LoadOptions flood;
+  ASSERT_EQ(ParseLoadOptions({"--mode", "flood", "--port", "1", "--probes", "5"}, flood), "");
+  EXPECT_EQ(flood.mode, LoadMode::kFlood);
+  EXPECT_EQ(flood.probes, 5u);
+  LoadOptions bodies;
+  ASSERT_EQ(ParseLoadOptions({"--mode", "big-body", "--port", "1", "-c", "200", "--body-mib", "60"}, bodies),
+            "");
+  EXPECT_EQ(bodies.mode, LoadMode::kBigBody);
+  EXPECT_EQ(bodies.bodyMiB, 60u);
+  LoadOptions idle;
+  ASSERT_EQ(ParseLoadOptions({"--mode", "connect-only", "--port", "1", "-c", "50000", "--sources", "4"}, idle), "");
+  EXPECT_EQ(idle.sources, 4u);
 }
 
 // A count alone still ends in bounded time, should the server stop answering.
@@ -34,6 +47,11 @@ TEST(LoadOptionsTest, EveryRunIsBoundedInTime) {
   EXPECT_EQ(counted.frames, 1000u);
   EXPECT_GT(counted.durationS, 0);
   EXPECT_LE(counted.durationS, 3600);
+  // A flood of that many frames takes its time, still within the limit.
+  LoadOptions flood;
+  ASSERT_EQ(ParseLoadOptions({"--mode", "flood", "--port", "1", "--frames", "1000000"}, flood), "");
+  EXPECT_GT(flood.durationS, counted.durationS);
+  EXPECT_LE(flood.durationS, 3600);
   EXPECT_NE(Complaint({"--port", "1", "--duration", "0"}), "");
   EXPECT_NE(Complaint({"--port", "1", "--duration", "3601"}), "");
   EXPECT_NE(Complaint({"--port", "1", "--hold", "-1"}), "");
@@ -54,9 +72,13 @@ TEST(LoadOptionsTest, RefusesBadValues) {
   EXPECT_NE(Complaint({"--port", "1", "-c", "0"}), "");
   EXPECT_NE(Complaint({"--port", "1", "-p", "4097"}), "");
   EXPECT_NE(Complaint({"--port", "1", "--type", "1"}), "");
-  EXPECT_NE(Complaint({"--port", "1", "--mode", "flood"}), "");
+  EXPECT_NE(Complaint({"--port", "1", "--mode", "storm"}), "");
+  EXPECT_NE(Complaint({"--port", "1", "--probes", "0"}), "");
+  EXPECT_NE(Complaint({"--port", "1", "--body-mib", "2048"}), "");
   EXPECT_NE(Complaint({"--port", "1", "--frames"}), "");
   EXPECT_NE(Complaint({"--port", "1", "--rate", "5"}), "");
+  EXPECT_NE(Complaint({"--port", "1", "--sources", "65"}), "");
+  EXPECT_NE(Complaint({"--host", "::1", "--port", "1", "--sources", "2"}), "");
 }
 
 }  // namespace

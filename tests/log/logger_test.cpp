@@ -15,11 +15,14 @@
 
 #include "platform/debug_output.h"
 #include "platform/process_info.h"
+#include "support/seams/platform_seams.h"
+#include "support/utf8_path.h"
 
 namespace qolv {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Utf8Of;
 
 std::mutex g_mutex;
 platform::LocalTime g_now;
@@ -65,8 +68,9 @@ class LoggerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    // A folder name outside the ANSI code page: the log's paths are UTF-8 and must still work.
     folder_ =
-        fs::temp_directory_path() / ("qolv-log-" + std::to_string(platform::CurrentProcessId()) + "-" + name);
+        testing::NonAsciiTemporaryPath("log-" + std::to_string(platform::CurrentProcessId()) + "-" + name);
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     {
@@ -84,7 +88,7 @@ class LoggerTest : public ::testing::Test {
   }
 
   Logger MakeLogger(const std::string& executable = "Proxy.exe") {
-    return Logger(LoggerEnvironment{(folder_ / executable).string(), &Now});
+    return Logger(LoggerEnvironment{Utf8Of(folder_ / executable), &Now});
   }
 
   fs::path LogFile(const std::string& date) const { return folder_ / "log" / ("Proxy-" + date + ".log"); }
@@ -171,8 +175,8 @@ TEST_F(LoggerTest, PathIsTheStemWithDateInALogFolderBesideTheExecutable) {
   };
   for (const Case& c : cases) {
     const Logger logger = MakeLogger(c.executable);
-    EXPECT_EQ(logger.Path(), (folder_ / c.expected).string()) << c.executable;
-    EXPECT_TRUE(fs::is_directory(fs::path(logger.Path()).parent_path())) << c.executable;
+    EXPECT_EQ(logger.Path(), Utf8Of(folder_ / c.expected)) << c.executable;
+    EXPECT_TRUE(fs::is_directory(testing::PathFromUtf8(logger.Path()).parent_path())) << c.executable;
   }
   // Without any folder in the path there is nothing to insert the log folder into.
   EXPECT_EQ(Logger(LoggerEnvironment{"Proxy.exe", &Now}).Path(), "Proxy-20210601.log");
@@ -185,7 +189,7 @@ TEST_F(LoggerTest, NewDaySwitchesToANewFile) {
   SetDay(2);
   logger.WriteLine(DBG_INFO, "second day");
 
-  EXPECT_EQ(logger.Path(), LogFile("20210602").string());
+  EXPECT_EQ(logger.Path(), Utf8Of(LogFile("20210602")));
   EXPECT_EQ(ReadFile(LogFile("20210601")), Head() + "QolvPrinterProxy*** first day\r\n");
   const std::string secondHead = "2021/06/02" + Head().substr(10);
   EXPECT_EQ(ReadFile(LogFile("20210602")), secondHead + "QolvPrinterProxy*** second day\r\n");
@@ -198,9 +202,9 @@ TEST_F(LoggerTest, MissingFileIsRecreatedUnderItsNameBeforeTheDaySwitches) {
   fs::remove(LogFile("20210601"));
   SetDay(2);
   logger.WriteLine(DBG_INFO, "b");
-  EXPECT_EQ(logger.Path(), LogFile("20210601").string());
+  EXPECT_EQ(logger.Path(), Utf8Of(LogFile("20210601")));
   logger.WriteLine(DBG_INFO, "c");
-  EXPECT_EQ(logger.Path(), LogFile("20210602").string());
+  EXPECT_EQ(logger.Path(), Utf8Of(LogFile("20210602")));
 
   const std::string head = "2021/06/02" + Head().substr(10) + "QolvPrinterProxy*** ";
   EXPECT_EQ(ReadFile(LogFile("20210601")), head + "b\r\n");
@@ -227,7 +231,7 @@ TEST_F(LoggerTest, NewDayFileThatCannotBeCreatedLosesTheLineAndIsTriedAgain) {
   SetDay(2);
   logger.WriteLine(DBG_INFO, "lost");
 
-  EXPECT_EQ(logger.Path(), LogFile("20210602").string());
+  EXPECT_EQ(logger.Path(), Utf8Of(LogFile("20210602")));
   EXPECT_EQ(ReadFile(LogFile("20210601")), Head() + "QolvPrinterProxy*** a\r\n");
   const std::vector<std::string> debug = DebugLines();
   ASSERT_EQ(debug.size(), 3u);

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/clock.h"
+#include "support/seams/platform_seams.h"
 
 namespace qolv::testing {
 

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <numeric>
 #include <vector>
 
 #include "fake_clock.h"
+#include "net/fatal_error.h"
 #include "net/server_properties.h"
+#include "support/net/engine_seams.h"
 
 namespace qolv::net {
 namespace {
@@ -163,6 +166,23 @@ TEST_F(PullBufferStoreTest, ClearLeavesAStoreThatBehavesLikeANewOne) {
   buffer->Append(data.data(), 150);
   ASSERT_EQ(buffer->chain.Count(), 1);
   EXPECT_EQ(buffer->chain.First()->capacity, 200);
+}
+
+// A destructor that started a new heap, as Clear does, would end the process where the system has
+// none left to give.
+TEST_F(PullBufferStoreTest, DestroyingAStoreStartsNoHeap) {
+  Prepare(10, 1, 100);
+  auto doomed = std::make_unique<CPullBufferStore>();
+  doomed->Prepare(properties_);
+  std::vector<uint8_t> data(150, 7);
+  doomed->ObtainBuffer(1)->Append(data.data(), 150);
+  doomed->RecycleBuffer(doomed->ObtainBuffer(2));
+  doomed->RecycleBuffer(doomed->ObtainBuffer(3));  // ring full: retired
+
+  testing::EngineSeams seams;
+  seams.RefuseHeapResets();
+  EXPECT_THROW(store_.Clear(), FatalError);
+  doomed.reset();
 }
 
 }  // namespace

@@ -9,7 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include "net/manual_reset_event.h"
+#include "net/recursive_lock.h"
 #include "net/spin_flag.h"
+#include "platform/clock.h"
 
 namespace qolv::net {
 namespace {
@@ -33,6 +36,57 @@ TEST(SpinFlag, TryLockFailsWhileHeld) {
   flag.unlock();
   std::lock_guard<CSpinFlag> guard(flag);
   EXPECT_FALSE(flag.try_lock());
+}
+
+TEST(RecursiveLock, HolderReentersAndOthersWaitForTheLastUnlock) {
+  CRecursiveLock lock;
+  const auto otherGetsIt = [&] {
+    bool got = false;
+    std::thread([&] {
+      got = lock.try_lock();
+      if (got) lock.unlock();
+    }).join();
+    return got;
+  };
+  lock.lock();
+  ASSERT_TRUE(lock.try_lock());
+  lock.lock();
+  EXPECT_FALSE(otherGetsIt());
+  lock.unlock();
+  lock.unlock();
+  EXPECT_FALSE(otherGetsIt()) << "released before the last unlock";
+  lock.unlock();
+  EXPECT_TRUE(otherGetsIt());
+
+  // A waiting thread gets the lock once the holder's last level is released.
+  std::atomic<bool> entered{false};
+  lock.lock();
+  std::thread waiter([&] {
+    std::lock_guard<CRecursiveLock> guard(lock);
+    entered = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(entered);
+  lock.unlock();
+  waiter.join();
+  EXPECT_TRUE(entered);
+}
+
+TEST(ManualResetEvent, ATimedWaitEndsUnsignalledAndSetWakesEveryWaiter) {
+  CManualResetEvent event(false);
+  EXPECT_FALSE(event.Wait(30));
+  std::atomic<int> woken{0};
+  std::thread forever([&] { woken += event.Wait(platform::kInfinite) ? 1 : 0; });
+  std::thread bounded([&] { woken += event.Wait(60000) ? 1 : 0; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(woken, 0);
+  event.Set();
+  forever.join();
+  bounded.join();
+  EXPECT_EQ(woken, 2);
+  EXPECT_TRUE(event.Wait(0));
+  event.Reset();
+  EXPECT_FALSE(event.Wait(0));
 }
 
 TEST(RwGate, WaitingWriterHoldsBackNewReadersAndThenAllReadersEnterTogether) {

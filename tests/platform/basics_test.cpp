@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,7 +12,10 @@
 #include "platform/debug_output.h"
 #include "platform/error_codes.h"
 #include "platform/process_info.h"
+#include "platform/process_resources.h"
+#include "platform/socket_io.h"
 #include "platform/system_error.h"
+#include "support/seams/platform_seams.h"
 
 namespace qolv::platform {
 namespace {
@@ -36,6 +40,28 @@ TEST(ProcessInfo, ThreadIdsDifferBetweenThreadsAndProcessIdIsShared) {
   EXPECT_EQ(otherPid, CurrentProcessId());
   EXPECT_NE(CurrentProcessId(), 0u);
   EXPECT_GE(ProcessorCount(), 1u);
+}
+
+TEST(ProcessInfo, ResourcesCountOpenSocketsAndTouchedMemory) {
+  ASSERT_TRUE(StartSocketLibrary());
+  ProcessResources before;
+  ASSERT_TRUE(ReadProcessResources(CurrentProcessId(), before));
+  std::vector<SocketHandle> sockets;
+  for (int i = 0; i < 8; ++i) sockets.push_back(CreateStreamSocket(kFamilyInet));
+  // Written through a volatile pointer, so that no optimiser drops the pages.
+  constexpr size_t kTouched = 64u << 20;
+  const std::unique_ptr<char[]> block(new char[kTouched]);
+  volatile char* touch = block.get();
+  for (size_t i = 0; i < kTouched; i += 4096) touch[i] = 1;
+  ProcessResources during;
+  ASSERT_TRUE(ReadProcessResources(CurrentProcessId(), during));
+  EXPECT_GE(during.handles, before.handles + 8);
+  EXPECT_GE(during.residentBytes, before.residentBytes + kTouched / 2);
+  for (SocketHandle socket : sockets) CloseSocket(socket);
+  StopSocketLibrary();
+
+  ProcessResources none;
+  EXPECT_FALSE(ReadProcessResources(0xFFFFFFF0u, none));
 }
 
 TEST(SystemError, IsPerThread) {

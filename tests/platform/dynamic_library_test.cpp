@@ -10,6 +10,7 @@
 #include "platform/error_codes.h"
 #include "platform/process_info.h"
 #include "platform/system_error.h"
+#include "support/utf8_path.h"
 
 namespace qolv::platform {
 namespace {
@@ -20,8 +21,15 @@ TEST(DynamicLibrary, PathBesideExecutableUsesTheExecutablesFolder) {
   EXPECT_EQ(path, executable.substr(0, executable.find_last_of(kPathSeparator) + 1) + "Some.dll");
 }
 
+// From a copy in a folder whose name no ANSI code page holds: the path is UTF-8 throughout.
 TEST(DynamicLibrary, LoadsALibraryAndFindsOnlyItsExports) {
-  const std::string path = PathBesideExecutable((std::string("FakeQolvSdk") + kLibraryExtension).c_str());
+  namespace fs = std::filesystem;
+  const std::string name = std::string("FakeQolvSdk") + kLibraryExtension;
+  const fs::path folder = testing::NonAsciiTemporaryPath("library-" + std::to_string(CurrentProcessId()));
+  fs::create_directories(folder);
+  fs::copy_file(testing::PathFromUtf8(PathBesideExecutable(name.c_str())), folder / name,
+                fs::copy_options::overwrite_existing);
+  const std::string path = testing::Utf8Of(folder / name);
   std::string detail = "untouched";
   LibraryHandle library = LoadDynamicLibrary(path.c_str(), &detail);
   ASSERT_NE(library, nullptr) << path << ": " << detail;
@@ -37,6 +45,8 @@ TEST(DynamicLibrary, LoadsALibraryAndFindsOnlyItsExports) {
   EXPECT_EQ(FindLibrarySymbol(library, "WaitForGroup"), nullptr);
   UnloadDynamicLibrary(library);
   UnloadDynamicLibrary(nullptr);
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
 }
 
 TEST(DynamicLibrary, FailuresSetTheSystemErrorAndGiveATextForLogs) {

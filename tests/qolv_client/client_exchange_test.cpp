@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "frame_codec.h"
-#include "platform_net/net_fixture.h"
+#include "support/platform/net_fixture.h"
 
 namespace qolv::client {
 namespace {

@@ -7,9 +7,9 @@
 #include "request/printer_proxy_service.h"
 #include "request/qolv_merel_device_plugin.h"
 #include "request/tcp_request_session.h"
-#include "request_support/fake_sdk_usage.h"
-#include "request_support/frames.h"
-#include "request_support/log_capture.h"
+#include "support/request/fake_sdk_usage.h"
+#include "support/request/frames.h"
+#include "support/request/log_capture.h"
 
 namespace qolv {
 namespace {

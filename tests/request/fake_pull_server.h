@@ -4,6 +4,8 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "net/server_holder.h"
 #include "platform/error_codes.h"
@@ -18,6 +20,9 @@ class FakePullServer : public net::TcpPullServer {
   std::map<uint32_t, void*> extras;
   bool refuseExtra = false;  // SetConnectionExtra fails, as for an id that is not live
   int fetchCalls = 0;
+  // Every SetReceivePaused call, in order, and whether each connection is paused now.
+  std::vector<std::pair<uint32_t, bool>> pauseCalls;
+  std::map<uint32_t, bool> paused;
 
   net::PullResult Fetch(uint32_t id, uint8_t* destination, int32_t length) override {
     ++fetchCalls;
@@ -50,6 +55,11 @@ class FakePullServer : public net::TcpPullServer {
     return WriteAddress("0.0.0.0", 45678, address, length, port);
   }
   const char* GetLastErrorText() const override { return "SUCCESS"; }
+  bool SetReceivePaused(uint32_t id, bool pause) override {
+    pauseCalls.emplace_back(id, pause);
+    paused[id] = pause;
+    return true;
+  }
 
   // Everything else fails or reports nothing: the events under test do not use it.
   bool Start(const char*, uint16_t) override { return Fail(); }
@@ -59,7 +69,6 @@ class FakePullServer : public net::TcpPullServer {
   bool SendMappedFile(uint32_t, const char*, const net::BufferView*, const net::BufferView*) override {
     return Fail();
   }
-  bool SetReceivePaused(uint32_t, bool) override { return Fail(); }
   bool Disconnect(uint32_t, bool) override { return Fail(); }
   bool DisconnectByAge(uint32_t, bool) override { return Fail(); }
   bool DisconnectIdle(uint32_t, bool) override { return Fail(); }

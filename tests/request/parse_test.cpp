@@ -8,8 +8,9 @@
 
 #include "platform/debug_output.h"
 #include "platform/process_info.h"
-#include "request/frame_header.h"
+#include "protocol/frame_header.h"
 #include "request/tcp_request_session.h"
+#include "support/seams/platform_seams.h"
 
 namespace qolv {
 namespace {
@@ -95,6 +96,23 @@ TEST(Parse, RefusesAnythingButOneObjectWithOneLogLine) {
   ASSERT_GT(line.size(), 23 + tail.size());
   EXPECT_EQ(line.substr(23, std::strlen(ids)), ids) << line;
   EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << line;
+}
+
+// The session keeps copies, so the receiving side may reuse its buffers at once.
+TEST(TcpRequestSession, CopiesHeaderAndBody) {
+  uint8_t header[FrameHeader::kSize] = {'Q', 'V', 1, TPMT_RAW_MSG};
+  char body[] = {'a', 0, 'b', 'c', 'd'};
+  const TcpRequestSession session(9199, 77, header, body, sizeof body);
+  header[3] = 0x55;
+  body[0] = 'X';
+  EXPECT_EQ(session.Type(), TPMT_RAW_MSG);
+  EXPECT_EQ(session.Body(), std::string("a\0bcd", 5));
+  EXPECT_EQ(session.ConnectionId(), 77u);
+  EXPECT_EQ(session.LocalPort(), 9199);
+
+  // A null body, or length 0, leaves the body empty.
+  EXPECT_TRUE(TcpRequestSession(9199, 1, header, nullptr, 5).Body().empty());
+  EXPECT_TRUE(TcpRequestSession(9199, 1, header, body, 0).Body().empty());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "support/request/worker_thread_limit.h"
 
 namespace qolv {
 namespace {
@@ -62,8 +63,8 @@ class JournalTask : public Task {
   bool waitForGate_;
 };
 
-void PostTask(TaskWorker& worker, Journal& journal, int id, bool waitForGate = false) {
-  worker.Post(std::make_unique<JournalTask>(journal, id, waitForGate));
+void PostTask(TaskWorker& worker, Journal& journal, int id, bool waitForGate = false, uint64_t lane = 0) {
+  worker.Post(std::make_unique<JournalTask>(journal, id, waitForGate), lane);
 }
 
 TEST(TaskWorker, TasksPostedBeforeStartRunOldestFirst) {
@@ -83,6 +84,32 @@ TEST(TaskWorker, TasksPostedBeforeStartRunOldestFirst) {
   }
   journal.OpenGate();
   ASSERT_TRUE(journal.WaitUntil([&] { return journal.destroyed == 13; }));
+}
+
+// A lane with a backlog delays another lane's tasks by one turn, and each lane keeps its order.
+TEST(TaskWorker, LanesTakeTurnsAndEachKeepsItsOrder) {
+  Journal journal;
+  TaskWorker worker;
+  for (uint64_t lane = 100; lane < 103; ++lane) PostTask(worker, journal, static_cast<int>(lane), true, lane);
+  constexpr int kBacklog = 2 * TaskWorker::kTurnLength + 1;
+  for (int id = 0; id < kBacklog; ++id) PostTask(worker, journal, id, false, 1);
+  PostTask(worker, journal, 1000, false, 2);
+  PostTask(worker, journal, 1001, false, 2);
+  ASSERT_TRUE(worker.Start());
+
+  std::vector<int> expected;
+  for (int id = 0; id < kBacklog; ++id) {
+    expected.push_back(id);
+    if (id + 1 == TaskWorker::kTurnLength) expected.insert(expected.end(), {1000, 1001});
+  }
+  ASSERT_TRUE(journal.WaitUntil([&] { return journal.finished.size() == expected.size(); }));
+  {
+    std::lock_guard<std::mutex> guard(journal.mutex);
+    EXPECT_EQ(journal.finished, expected);
+  }
+  journal.OpenGate();
+  ASSERT_TRUE(journal.WaitUntil([&] { return journal.destroyed == kBacklog + 5; }));
+  EXPECT_EQ(worker.QueuedCount(), 0u);
 }
 
 TEST(TaskWorker, FourLongTasksOccupyAllWorkersAndAFifthWaits) {
@@ -117,8 +144,13 @@ TEST(TaskWorker, StopLeavesQueuedTasksUnrunAndDestructionDeletesThem) {
   PostTask(*worker, journal, 11);
   worker->RequestStop();
   PostTask(*worker, journal, 12);
+  // A bounded wait gives up on tasks that do not end, saying meanwhile that it still waits.
+  int progress = 0;
+  EXPECT_FALSE(worker->WaitForWorkers(TaskWorker::kWaitProgressMs + 100, [&] { ++progress; }));
+  EXPECT_GE(progress, 1);
+  for (size_t slot = 0; slot < 4; ++slot) EXPECT_EQ(worker->WorkerState(slot), WorkerSlot::kRunning);
   journal.OpenGate();
-  worker->WaitForWorkers();
+  EXPECT_TRUE(worker->WaitForWorkers());
 
   for (size_t slot = 0; slot < 4; ++slot) EXPECT_EQ(worker->WorkerState(slot), WorkerSlot::kEnded);
   EXPECT_EQ(worker->QueuedCount(), 3u);
@@ -133,6 +165,23 @@ TEST(TaskWorker, StopLeavesQueuedTasksUnrunAndDestructionDeletesThem) {
   std::lock_guard<std::mutex> guard(journal.mutex);
   EXPECT_EQ(journal.destroyed, 7);
   EXPECT_EQ(journal.finished.size(), 4u);
+}
+
+// The system refuses threads after the second: Start says it failed, and the two workers it made
+// serve the queue until they are stopped.
+TEST(TaskWorker, StartWithFewerThanFourThreadsFailsAndTheOthersStillServe) {
+  Journal journal;
+  TaskWorker worker;
+  testing::LimitWorkerThreads(2);
+  const bool started = worker.Start();
+  testing::LimitWorkerThreads(-1);
+  EXPECT_FALSE(started);
+  EXPECT_EQ(worker.ThreadCount(), 2);
+  EXPECT_EQ(worker.WorkerState(2), -1);
+  for (int id = 0; id < 3; ++id) PostTask(worker, journal, id);
+  ASSERT_TRUE(journal.WaitUntil([&] { return journal.finished.size() == 3; }));
+  EXPECT_TRUE(worker.WaitForWorkers());
+  EXPECT_EQ(worker.WorkerState(1), WorkerSlot::kEnded);
 }
 
 class SlowTask : public Task {

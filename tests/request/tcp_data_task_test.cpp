@@ -7,8 +7,8 @@
 
 #include "platform/dynamic_library.h"
 #include "request/printer_proxy_service.h"
-#include "request_support/frames.h"
-#include "request_support/log_capture.h"
+#include "support/request/frames.h"
+#include "support/request/log_capture.h"
 
 namespace qolv {
 namespace {

@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "request/fake_pull_server.h"
 #include "request/receive_state.h"
-#include "request_support/frames.h"
-#include "request_support/log_capture.h"
-#include "request_support/recording_delegate.h"
+#include "support/request/frames.h"
+#include "support/request/log_capture.h"
+#include "support/request/recording_delegate.h"
 
 namespace qolv {
 namespace {
@@ -17,6 +18,28 @@ using net::EventResult;
 using testing::FakePullServer;
 using testing::Frame;
 using testing::Header;
+
+constexpr int32_t kMiB = 1024 * 1024;
+
+// Records frames and, when asked to, keeps their tickets as the request handling keeps them
+// until a frame's task is gone.
+class HoldingDelegate : public testing::RecordingDelegate {
+ public:
+  explicit HoldingDelegate(TcpService& service) : service_(service) {}
+  void OnMessage(uint16_t localPort, uint32_t connectionId, const uint8_t* header, const uint8_t* body,
+                 int32_t bodyLength) override {
+    RecordingDelegate::OnMessage(localPort, connectionId, header, body, bodyLength);
+    if (keepTickets) tickets.push_back(service_.TakeWorkTicket());
+  }
+  // Ends the work of all but the last count frames.
+  void KeepOnly(size_t count) { tickets.erase(tickets.begin(), tickets.end() - static_cast<long>(count)); }
+
+  bool keepTickets = false;
+  std::vector<WorkTicket> tickets;
+
+ private:
+  TcpService& service_;
+};
 
 // The events are raised by hand on a fake server; the service's own server only lends the
 // delegate and the port.
@@ -28,11 +51,13 @@ class TcpServiceEvents : public ::testing::Test {
     server_.waiting[kId];
   }
 
-  // Connections still open in the fake end here, so their states are freed.
+  // Connections still open in the fake end here, so their states are freed; whatever they held
+  // leaves the service's accounts with them, tickets still out or not.
   void TearDown() override {
     for (auto& [id, extra] : server_.extras) {
       if (extra != nullptr) service_.OnClose(&server_, id, net::SocketOp::Close, 0);
     }
+    EXPECT_EQ(service_.Ledger().Held(), 0);
   }
 
   // Appends bytes to what the connection holds and raises the receive event with the new total.
@@ -45,9 +70,9 @@ class TcpServiceEvents : public ::testing::Test {
 
   static constexpr uint32_t kId = 7;
   testing::LogCapture log_;
-  testing::RecordingDelegate delegate_;
-  FakePullServer server_;
   TcpService service_;
+  HoldingDelegate delegate_{service_};
+  FakePullServer server_;
 };
 
 TEST_F(TcpServiceEvents, BytesArrivingOneByOneAreFetchedOnlyAsWholeHeadersAndBodies) {
@@ -137,6 +162,101 @@ TEST_F(TcpServiceEvents, AHugeAnnouncedBodyWaitsUntilTheReceiveLimitIsPassed) {
   EXPECT_EQ(
       log_.Count(testing::kErrorTag, "TcpService OnReceive buffer limit exceeded, connid=7, length=67108865"),
       1);
+  EXPECT_TRUE(delegate_.Frames().empty());
+}
+
+TEST_F(TcpServiceEvents, AConnectionOverItsHighMarkIsPausedUntilItsWorkDrainsBelowTheLowMark) {
+  delegate_.keepTickets = true;
+  constexpr int kFrames = ConnectionFlow::kTaskHigh + 36;
+  std::string heartbeats;
+  for (int i = 0; i < kFrames; ++i) heartbeats += Frame(TPMT_HEART_BEAT, "beat-" + std::to_string(i));
+  ASSERT_EQ(Arrive(heartbeats + "QV"), EventResult::Ok);
+  // Whole frames only are held back, in the engine's buffer.
+  EXPECT_EQ(delegate_.Frames().size(), size_t{ConnectionFlow::kTaskHigh});
+  EXPECT_EQ(Held(), 36 * FrameHeader::kSize + 2);
+  EXPECT_EQ(server_.pauseCalls, (std::vector<std::pair<uint32_t, bool>>{{kId, true}}));
+  EXPECT_EQ(service_.Ledger().Received(), static_cast<int64_t>(Held()));
+
+  // While paused, bytes the engine still delivers are only counted.
+  ASSERT_EQ(Arrive("\x01"), EventResult::Ok);
+  EXPECT_EQ(delegate_.Frames().size(), size_t{ConnectionFlow::kTaskHigh});
+  delegate_.KeepOnly(ConnectionFlow::kTaskLow + 1);
+  EXPECT_TRUE(server_.paused[kId]);
+  delegate_.KeepOnly(ConnectionFlow::kTaskLow);
+  EXPECT_FALSE(server_.paused[kId]);
+
+  // The engine announces the held bytes again on resume; the rest is delivered in order.
+  ASSERT_EQ(service_.OnReceive(&server_, kId, static_cast<int32_t>(Held())), EventResult::Ok);
+  const auto frames = delegate_.Frames();
+  ASSERT_EQ(frames.size(), size_t{kFrames});
+  for (size_t i = 0; i < frames.size(); ++i) {
+    ASSERT_EQ(frames[i].header, Frame(TPMT_HEART_BEAT, "beat-" + std::to_string(i))) << i;
+  }
+  EXPECT_EQ(server_.pauseCalls.size(), 2u);
+  EXPECT_EQ(Held(), 3u);
+}
+
+TEST_F(TcpServiceEvents, ClosingAPausedConnectionReleasesItsWorkAndNeverResumesIt) {
+  delegate_.keepTickets = true;
+  std::string heartbeats;
+  for (int i = 0; i <= ConnectionFlow::kTaskHigh; ++i) heartbeats += Frame(TPMT_HEART_BEAT, "b");
+  ASSERT_EQ(Arrive(heartbeats), EventResult::Ok);
+  ASSERT_TRUE(server_.paused[kId]);
+  EXPECT_GT(service_.Ledger().Tasks(), 0);
+  EXPECT_EQ(service_.OnClose(&server_, kId, net::SocketOp::Close, 0), EventResult::Ok);
+  EXPECT_EQ(service_.Ledger().Held(), 0);
+  // The tasks of a closed connection still finish; their end resumes nothing.
+  delegate_.tickets.clear();
+  EXPECT_EQ(server_.pauseCalls.size(), 1u);
+  EXPECT_EQ(service_.Ledger().Held(), 0);
+}
+
+// Above the pressure mark a connection with work waits until all of it is done, and only for
+// its own: one frame at a time each, so no connection waits on another.
+TEST_F(TcpServiceEvents, UnderPressureEachConnectionHasOneFrameAtATime) {
+  delegate_.keepTickets = true;
+  ASSERT_EQ(Arrive(Frame(TPMT_REQUEST_API, "heavy", std::string(8 * kMiB, ' '))), EventResult::Ok);
+  ASSERT_GE(service_.Ledger().Tasks(), ClientLedger::kPressureMark);
+  constexpr uint32_t kOther = 41;
+  ASSERT_EQ(service_.OnAccept(&server_, kOther, 0), EventResult::Ok);
+  ASSERT_EQ(Arrive(Frame(TPMT_HEART_BEAT, "one") + Frame(TPMT_HEART_BEAT, "two"), kOther), EventResult::Ok);
+  EXPECT_EQ(delegate_.Frames().size(), 2u);
+  EXPECT_TRUE(server_.paused[kOther]);
+  delegate_.tickets.pop_back();  // the heartbeat's work is done, the heavy request still runs
+  EXPECT_FALSE(server_.paused[kOther]);
+  ASSERT_EQ(service_.OnReceive(&server_, kOther, static_cast<int32_t>(Held(kOther))), EventResult::Ok);
+  EXPECT_EQ(delegate_.Frames().size(), 3u);
+  EXPECT_EQ(server_.pauseCalls.size(), 2u) << "the heavy request's connection was never paused";
+}
+
+TEST_F(TcpServiceEvents, OverTheBudgetTheConnectionWithTheLargestUnfinishedFrameIsClosed) {
+  const auto announce = [&](uint32_t id, int32_t held) {
+    EXPECT_EQ(service_.OnAccept(&server_, id, 0), EventResult::Ok);
+    EXPECT_EQ(Arrive(Header(TPMT_REQUEST_API, "big", 0x7FFFFFFFu), id), EventResult::Ok);
+    // The engine holds the bytes; nothing is fetched for an unfinished body.
+    return service_.OnReceive(&server_, id, held);
+  };
+  ASSERT_EQ(announce(31, 60 * kMiB), EventResult::Ok);
+  ASSERT_EQ(announce(32, 50 * kMiB), EventResult::Ok);
+  ASSERT_EQ(announce(33, 30 * kMiB), EventResult::Ok);  // over 128 MiB: 31 is the largest
+  EXPECT_EQ(server_.pauseCalls, (std::vector<std::pair<uint32_t, bool>>{{31, true}, {31, false}}));
+  EXPECT_EQ(service_.Ledger().Received(), 80 * kMiB);
+  EXPECT_EQ(log_.CountStartingWith(testing::kErrorTag, "TcpService OnReceive buffer limit"), 0);
+
+  // Its receive event, announced again by the resume, refuses it once with the line.
+  EXPECT_EQ(service_.OnReceive(&server_, 31, 60 * kMiB), EventResult::Error);
+  EXPECT_EQ(service_.OnReceive(&server_, 31, 60 * kMiB), EventResult::Error);
+  EXPECT_EQ(log_.Count(testing::kErrorTag,
+                       "TcpService OnReceive buffer limit exceeded, connid=31, length=62914560"),
+            1);
+
+  // When the connection of the event holds the largest, its own event fails.
+  EXPECT_EQ(announce(34, 51 * kMiB), EventResult::Error);
+  EXPECT_EQ(log_.Count(testing::kErrorTag,
+                       "TcpService OnReceive buffer limit exceeded, connid=34, length=53477376"),
+            1);
+  EXPECT_EQ(server_.pauseCalls.size(), 2u);
+  EXPECT_EQ(service_.Ledger().Received(), 80 * kMiB);
   EXPECT_TRUE(delegate_.Frames().empty());
 }
 

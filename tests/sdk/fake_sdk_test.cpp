@@ -9,7 +9,7 @@
 
 #include "platform/clock.h"
 #include "platform/dynamic_library.h"
-#include "sdk/sdk_library.h"
+#include "support/sdk/sdk_library.h"
 
 namespace qolv::testing {
 namespace {

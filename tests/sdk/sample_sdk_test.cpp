@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/dynamic_library.h"
-#include "sdk/sdk_library.h"
+#include "support/sdk/sdk_library.h"
 
 namespace qolv::testing {
 namespace {
@@ -200,6 +200,8 @@ TEST_F(SampleSdk, BadParamsAreRefusedWithTheirReasonAndChangeNothing) {
       {"addPrinterProxy", Printer("A\\u0000B", "B"), "control"},
       {"addPrinterProxy", Printer("A\xFF", "B"), "JSON"},
       {"addPrinterProxy", Printer("A\\udc00", "B"), "UTF-8"},
+      // Cut inside a string and a multi-byte character: the reader must stop at the text's end.
+      {"addPrinterProxy", "{\"name\":\"Kitchen printer \xE2", "JSON"},
       {"addPrinterProxy", std::string(300000, '['), "JSON"},
       {"initPrinterProxy", "{\"printers\":[" + std::string(1024 * 1024, ' ') + "]}", "at most"},
       {"deletePrinterProxy", "{}", "name"},

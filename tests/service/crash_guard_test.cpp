@@ -12,6 +12,7 @@
 #include "platform/crash_handler.h"
 #include "platform/debug_output.h"
 #include "platform/process_info.h"
+#include "support/seams/platform_seams.h"
 
 namespace qolv {
 namespace {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/debug_output.h"
+#include "support/seams/platform_seams.h"
 
 namespace qolv {
 namespace {

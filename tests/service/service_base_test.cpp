@@ -12,6 +12,7 @@
 #include "platform/event_log.h"
 #include "platform/service_control.h"
 #include "service/service_error.h"
+#include "support/seams/platform_seams.h"
 
 namespace qolv {
 namespace {

@@ -1,6 +1,6 @@
 // The service's start, stop and shutdown hooks around the session routine, with session steps of
-// the test's own that record when they run and can hold the start, and status reports and
-// event-log entries caught by the platform's test hooks.
+// the test's own that record when they run, can hold the start and can fail, and status reports,
+// event-log entries and the end of the process caught by the platform's test hooks.
 #include "service/service_monitor.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 #include "platform/event_log.h"
 #include "platform/process_info.h"
 #include "platform/service_control.h"
+#include "support/seams/platform_seams.h"
 
 namespace qolv {
 namespace {
@@ -29,6 +30,11 @@ struct Journal {
   std::vector<platform::ServiceStatus> statuses;
   std::vector<std::string> events;
   uint32_t sessionThread = 0;
+  // What the steps do: whether the start works, how often the stop says it still waits, and
+  // whether the stop leaves nothing running.
+  bool startWorks = true;
+  int stopWaits = 0;
+  bool stopClean = true;
 
   void Add(const std::string& entry) {
     std::lock_guard lock(mutex);
@@ -62,6 +68,8 @@ void RecordStatus(const platform::ServiceStatus& status) {
   g_journal->entries.push_back("status " + std::to_string(status.currentState));
 }
 
+void RecordEnd(uint32_t exitCode) { g_journal->Add("end " + std::to_string(exitCode)); }
+
 void RecordEvent(const char*, uint16_t type, const char* const* strings, uint16_t count) {
   std::lock_guard lock(g_journal->mutex);
   std::string event = std::to_string(type);
@@ -75,7 +83,7 @@ class GatedSteps : public ISessionSteps {
   GatedSteps(std::shared_ptr<Journal> journal, std::shared_ptr<std::atomic<bool>> gate)
       : journal_(std::move(journal)), gate_(std::move(gate)) {}
 
-  void Start() override {
+  bool Start() override {
     {
       std::lock_guard lock(journal_->mutex);
       journal_->sessionThread = platform::CurrentThreadId();
@@ -83,8 +91,13 @@ class GatedSteps : public ISessionSteps {
     journal_->Add("start");
     for (int i = 0; i < kPatienceSteps && !gate_->load(); ++i) platform::SleepMs(10);
     journal_->Add("started");
+    return journal_->startWorks;
   }
-  void Stop() override { journal_->Add("stop"); }
+  bool Stop(const StopProgress& stillStopping) override {
+    journal_->Add("stop");
+    for (int i = 0; i < journal_->stopWaits; ++i) stillStopping();
+    return journal_->stopClean;
+  }
 
  private:
   std::shared_ptr<Journal> journal_;
@@ -105,6 +118,7 @@ class ServiceMonitorTest : public testing::Test {
     g_journal = journal_.get();
     platform::SetServiceStatusHook(&RecordStatus);
     platform::SetEventLogHook(&RecordEvent);
+    platform::SetProcessEndHook(&RecordEnd);
     monitor_ = std::make_unique<CTestMonitor>(std::make_unique<GatedSteps>(journal_, gate_));
     CServiceBase::SetInstance(monitor_.get());
     // The service manager delivers controls to a running service only.
@@ -117,6 +131,7 @@ class ServiceMonitorTest : public testing::Test {
     monitor_.reset();
     platform::SetServiceStatusHook(nullptr);
     platform::SetEventLogHook(nullptr);
+    platform::SetProcessEndHook(nullptr);
   }
 
   // The start hook as the service-main calls it; it returns while the session starts up.
@@ -137,6 +152,7 @@ TEST_F(ServiceMonitorTest, StopRunsTheStopStepsThenReportsAndReleasesTheStopHook
   ASSERT_TRUE(journal_->WaitFor("started"));
   CTestMonitor::ControlHandler(platform::kControlStop);
   journal_->Add("stop hook returned");
+  EXPECT_FALSE(monitor_->WorkLeftRunning());
 
   EXPECT_NE(journal_->sessionThread, platform::CurrentThreadId());
   // The handler's stop pending, the session's own one after its stop steps, then stopped.
@@ -150,6 +166,36 @@ TEST_F(ServiceMonitorTest, StopRunsTheStopStepsThenReportsAndReleasesTheStopHook
   for (const platform::ServiceStatus& status : journal_->statuses) EXPECT_EQ(status.win32ExitCode, 0u);
   EXPECT_EQ(journal_->events, (std::vector<std::string>{"4|QolvTovuPP|QolvTovuPP start",
                                                         "4|QolvTovuPP|QolvPrinterProxy stop"}));
+}
+
+// Stop steps that wait report stop pending each time they say so. Steps that leave work running
+// still end with the stopped report and release the stop hook; the monitor then says so, for
+// main to end the process at once.
+TEST_F(ServiceMonitorTest, AStopThatLeavesWorkRunningStillReportsStoppedAndSaysSo) {
+  journal_->stopWaits = 2;
+  journal_->stopClean = false;
+  StartSession();
+  ASSERT_TRUE(journal_->WaitFor("started"));
+  EXPECT_FALSE(monitor_->WorkLeftRunning());
+  CTestMonitor::ControlHandler(platform::kControlStop);
+  EXPECT_TRUE(monitor_->WorkLeftRunning());
+
+  EXPECT_EQ(journal_->Entries(), (std::vector<std::string>{"start", "started", "status 3", "stop", "status 3",
+                                                           "status 3", "status 3", "status 1"}));
+  std::lock_guard lock(journal_->mutex);
+  ASSERT_EQ(journal_->statuses.size(), 5u);
+  for (size_t i = 1; i < 4; ++i)
+    EXPECT_EQ(journal_->statuses[i].checkPoint, journal_->statuses[0].checkPoint + i);
+  EXPECT_EQ(journal_->statuses[4].checkPoint, 0u);
+}
+
+// A session that cannot serve runs its stop steps and ends the process as a failure: no stopped
+// report, so the service manager sees a service that ended by itself.
+TEST_F(ServiceMonitorTest, FailedStartStepsAreFollowedByTheStopStepsAndAFailedEnd) {
+  journal_->startWorks = false;
+  StartSession();
+  ASSERT_TRUE(journal_->WaitFor("end 1"));
+  EXPECT_EQ(journal_->Entries(), (std::vector<std::string>{"start", "started", "stop", "end 1"}));
 }
 
 TEST_F(ServiceMonitorTest, AStopDuringTheStartStepsIsHonouredOnceTheyAreDone) {

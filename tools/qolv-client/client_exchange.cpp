@@ -11,7 +11,7 @@
 #include "platform/error_codes.h"
 #include "platform/socket_client.h"
 #include "platform/socket_io.h"
-#include "request/outgoing_frame.h"
+#include "protocol/outgoing_frame.h"
 
 namespace qolv::client {
 namespace {

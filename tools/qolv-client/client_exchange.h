@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "request/frame_header.h"
+#include "protocol/frame_header.h"
 
 namespace qolv::client {
 

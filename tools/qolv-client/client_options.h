@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "request/frame_header.h"
+#include "protocol/frame_header.h"
 
 namespace qolv::client {
 
