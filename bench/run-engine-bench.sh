@@ -7,9 +7,13 @@
 #
 # usage: bench/run-engine-bench.sh [--wine] [--rounds N] [--duration S] [--warmup S] [--threads N]
 #                                  [--servers LIST] [--connections N] [--no-memory]
+#                                  [--also NAME=PROGRAM]... [--loads "C/P C/P ..."]
 #   --rounds    how many times each server meets each load (default 3); medians are printed
 #   --threads   threads of each server (default 1: one per core it is given); libuv runs one only
 #   --servers   a comma-separated choice of engine, asio, libuv, epoll (default all that are built)
+#   --also      measures another build of the engine's frame server beside the others, under
+#               NAME (for example one built from an earlier commit into /tmp); may repeat
+#   --loads     which (C, P) loads to run (default "1/1 8/4 64/16")
 #   --wine      runs the engine's Windows build (build/mingw/bin/engine_frame_server.exe) under
 #               Wine; the references and the load generator stay native.
 # Needs: cmake --build --preset release --target qolv-loadgen engine_frame_server asio_frame_server
@@ -26,6 +30,8 @@ MEMORY_CONNECTIONS=10000
 MEMORY=1
 WINE=0
 CHOSEN=engine,asio,libuv,epoll
+ALSO=()
+LOADS="1/1 8/4 64/16"
 while [ $# -gt 0 ]; do
   case "$1" in
     --wine) WINE=1 ;;
@@ -36,6 +42,8 @@ while [ $# -gt 0 ]; do
     --servers) CHOSEN=$2; shift ;;
     --connections) MEMORY_CONNECTIONS=$2; shift ;;
     --no-memory) MEMORY=0 ;;
+    --also) ALSO+=("$2"); shift ;;
+    --loads) LOADS=$2; shift ;;
     *) fail "unknown argument $1 (see the head of $0)" ;;
   esac
   shift
@@ -78,6 +86,11 @@ else
   note "libuv: left out, its server runs one loop on one thread"
 fi
 offer epoll "$BIN/epoll_frame_server" --threads "$THREADS"
+for also in "${ALSO[@]}"; do
+  [[ "$also" =~ ^[a-z0-9_-]+=.+$ ]] || fail "--also takes NAME=PROGRAM, NAME of a-z, 0-9, _ and -"
+  CHOSEN+=",${also%%=*}"
+  offer "${also%%=*}" "${also#*=}" --threads "$THREADS"
+done
 [ ${#SERVERS[@]} -gt 0 ] || fail "no server to measure"
 
 declare -A PID=() PORT=()
@@ -125,7 +138,11 @@ highest() { tr ' ' '\n' <<<"$1" | grep -v '^$' | sort -g | tail -n1; }
 
 note "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)"
 for name in "${SERVERS[@]}"; do start_server "$name"; done
-POINTS=("1 1" "8 4" "64 16")
+POINTS=()
+for load in $LOADS; do
+  [[ "$load" =~ ^[1-9][0-9]*/[1-9][0-9]*$ ]] || fail "--loads takes C/P pairs, e.g. \"8/4 64/16\""
+  POINTS+=("${load%/*} ${load#*/}")
+done
 # Interleaved: each round runs every load against every server, the servers in a turning order,
 # so that a stretch of noise on the shared machine falls on all of them alike.
 for (( round = 1; round <= ROUNDS; round++ )); do
