@@ -152,6 +152,12 @@ ServiceAnswers AskHeartbeatAndPrinterList() {
   return answers;
 }
 
+std::string StuckSdkCallFrames() {
+  return Frame(TPMT_REQUEST_API, "stuck",
+               R"({"action":"printer.add","param":"gather=2;delay=120000;text=late"})") +
+         Frame(TPMT_REQUEST_API, "beside", R"({"action":"printer.list","param":"gather=2;text=ok"})");
+}
+
 std::string LoggedSdkAnswer(const std::string& response) {
   return "QolvMerelDevicePlugin::InvokeMethodBySDK success, method=getLocalPrinterList, response=" +
          response + "\r\n";

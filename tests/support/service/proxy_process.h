@@ -88,6 +88,11 @@ struct ServiceAnswers {
 };
 ServiceAnswers AskHeartbeatAndPrinterList();
 
+// Two requests for the fake SDK on one connection: a printer.add it holds for two minutes, and a
+// printer.list it answers "ok" only while the first is inside the SDK with it, so that answer
+// proves the stuck call runs.
+std::string StuckSdkCallFrames();
+
 // The SDK's answer as the service logs it, for comparison with what the client got.
 std::string LoggedSdkAnswer(const std::string& response);
 

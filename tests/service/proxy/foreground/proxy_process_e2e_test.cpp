@@ -179,13 +179,8 @@ TEST_F(ForegroundService, AStopWaitsForAStuckSdkCallOnlyUpToItsLimit) {
   ServiceProcess service(copy);
   ASSERT_NO_FATAL_FAILURE(ExpectStartReports(service));
   if (!Listening(log)) GTEST_SKIP() << "another program took port 9199 first";
-  // The second call answers only while the first is in the SDK with it, so its answer proves
-  // that the stuck call runs.
   FrameClient client(kServicePort);
-  ASSERT_TRUE(client.Send(
-      Frame(TPMT_REQUEST_API, "stuck",
-            R"({"action":"printer.add","param":"gather=2;delay=120000;text=late"})") +
-      Frame(TPMT_REQUEST_API, "beside", R"({"action":"printer.list","param":"gather=2;text=ok"})")));
+  ASSERT_TRUE(client.Send(StuckSdkCallFrames()));
   const std::vector<Answer> answers = client.Read(1);
   ASSERT_EQ(answers.size(), 1u) << log.NewText();
   EXPECT_EQ(answers[0].body, "ok");

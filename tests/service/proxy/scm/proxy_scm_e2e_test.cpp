@@ -158,12 +158,8 @@ TEST_F(ServiceManagerRun, AStopWaitsForAStuckSdkCallOnlyUpToItsLimit) {
   const std::filesystem::path executable = CopyServiceWithFakeSdk(folder);
   InstallAndStart(executable);
   if (HasFatalFailure() || IsSkipped()) return;
-  // The second call answers only while the first is in the SDK with it.
   FrameClient client(kServicePort);
-  ASSERT_TRUE(client.Send(
-      Frame(TPMT_REQUEST_API, "stuck",
-            R"({"action":"printer.add","param":"gather=2;delay=120000;text=late"})") +
-      Frame(TPMT_REQUEST_API, "beside", R"({"action":"printer.list","param":"gather=2;text=ok"})")));
+  ASSERT_TRUE(client.Send(StuckSdkCallFrames()));
   const std::vector<Answer> answers = client.Read(1);
   ASSERT_EQ(answers.size(), 1u) << log_.NewText();
   EXPECT_EQ(answers[0].body, "ok");
