@@ -1,12 +1,12 @@
 #include "big_body_run.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 
 #include "frame_codec.h"
 #include "loopback_connector.h"
+#include "now_ns.h"
 #include "platform/error_codes.h"
 #include "platform/socket_io.h"
 
@@ -18,12 +18,6 @@ constexpr int kEventBatch = 256;
 constexpr int kWaitMs = 10;
 constexpr uint32_t kLargestBody = 0x7FFFFFFFu;
 constexpr double kMiB = 1024.0 * 1024.0;
-
-int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 }  // namespace
 

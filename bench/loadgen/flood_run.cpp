@@ -1,13 +1,13 @@
 #include "flood_run.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
 #include "frame_codec.h"
 #include "loopback_connector.h"
+#include "now_ns.h"
 #include "platform/error_codes.h"
 #include "platform/socket_io.h"
 
@@ -20,12 +20,6 @@ constexpr uint32_t kFloodKey = 0;
 constexpr uint32_t kProbeKey = 1;
 constexpr int kWaitMs = 10;
 constexpr uint64_t kDefaultFrames = 1000000;
-
-int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 // Ids are a letter and 31 decimal digits, so every one of a million heartbeats is told apart.
 void WriteId(uint8_t* id, char kind, uint64_t number) {

@@ -9,6 +9,7 @@
 #include "frame_codec.h"
 #include "load_id.h"
 #include "loopback_connector.h"
+#include "now_ns.h"
 #include "platform/error_codes.h"
 #include "platform/socket_io.h"
 
@@ -18,12 +19,6 @@ namespace {
 constexpr size_t kReadRoom = 16384;
 constexpr int kEventBatch = 1024;
 constexpr int kWaitMs = 10;
-
-int64_t NowNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 int64_t SecondsNs(double seconds) { return static_cast<int64_t>(seconds * 1e9); }
 
@@ -56,9 +51,8 @@ bool LoadRun::Open() {
   // On Linux this also raises the open-file limit, so that many connections fit.
   socketsStarted_ = platform::StartSocketLibrary();
   if (!socketsStarted_ || !poller_.Open()) return false;
-  const OpenedConnections opened =
-      OpenConnections(options_.host, options_.port, options_.connections, options_.connectTimeoutMs, stop_,
-                      options_.sources);
+  const OpenedConnections opened = OpenConnections(options_.host, options_.port, options_.connections,
+                                                   options_.connectTimeoutMs, stop_, options_.sources);
   errors_ += opened.failed;
   const uint32_t pipeline = options_.mode == LoadMode::kConnectOnly ? 1 : options_.pipeline;
   connections_.reserve(opened.sockets.size());
