@@ -38,6 +38,20 @@ wait_for_line() {
   done
 }
 
+# hold_connections PORT N FILE SECONDS [LOADGEN OPTIONS...]: the load generator (LOADGEN, on its
+# core, tracked) opens N connections in connect-only mode and keeps them open until stop_tracked;
+# waits up to SECONDS until all were answered and leaves its summary line in HELD_LINE.
+hold_connections() {
+  local port=$1 n=$2 file=$3 seconds=$4 loader
+  shift 4
+  : >"$file"
+  taskset -c "$LOADGEN_CORE" "$LOADGEN" --port "$port" --mode connect-only -c "$n" "$@" >"$file" &
+  loader=$!
+  track "$loader"
+  wait_for_line "$file" "$loader" "$seconds"
+  HELD_LINE=$(head -n1 "$file")
+}
+
 # User plus system CPU time of a process in clock ticks (fields 14 and 15 of its stat line,
 # counted after the command name, which may hold spaces).
 cpu_ticks() { sed 's/^.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }

@@ -184,14 +184,9 @@ for name in "${SERVERS[@]}"; do
   start_server "$name"
   sleep 1
   idle=$(rss_kb "${PID[$name]}")
-  out="build/bench-connect-$name.txt"
-  : >"$out"
-  taskset -c "$LOADGEN_CORE" "$LOADGEN" --port "${PORT[$name]}" --mode connect-only -c "$MEMORY_CONNECTIONS" \
-    --connect-timeout 120000 --hold 300 >"$out" &
-  loader=$!
-  track "$loader"
-  wait_for_line "$out" "$loader" 150
-  line=$(head -n1 "$out")
+  hold_connections "${PORT[$name]}" "$MEMORY_CONNECTIONS" "build/bench-connect-$name.txt" 150 \
+    --connect-timeout 120000 --hold 300
+  line=$HELD_LINE
   [ -n "$line" ] || fail "connect-only run against $name printed nothing"
   sleep 1  # let the server settle with every connection open
   held=$(rss_kb "${PID[$name]}")

@@ -74,14 +74,9 @@ for n in $IDLE_COUNTS; do
     wait_listening "$port" "$pid" 60 || fail "$name did not listen on 127.0.0.1:$port"
     sleep 0.5
     before_rss=$(rss_kb "$pid")
-    held="build/bench-scaling-idle-$name.txt"
-    : >"$held"
-    taskset -c "$LOADGEN_CORE" "$LOADGEN" --port "$port" --mode connect-only -c "$n" --sources "$SOURCES" \
-      --connect-timeout 180000 --hold 600 >"$held" &
-    idle_pid=$!
-    track "$idle_pid"
-    wait_for_line "$held" "$idle_pid" 200
-    idle_line=$(head -n1 "$held")
+    hold_connections "$port" "$n" "build/bench-scaling-idle-$name.txt" 200 --sources "$SOURCES" \
+      --connect-timeout 180000 --hold 600
+    idle_line=$HELD_LINE
     [ -n "$idle_line" ] || fail "the idle connections to $name were not all answered in time"
     opened=$(field answered "$idle_line")
     sleep 1  # the server settles with every idle connection open
