@@ -25,8 +25,12 @@ constexpr int kEventsPerPoll = 64;
 // virtual machine takes tens of microseconds and more processor time than polling for a while.
 // So while the traffic comes in short gaps, the leader polls this long before it sleeps. A wait
 // that found readiness within kShortGap counts as a short gap; a longer one ends the polling.
+// Polling pays only while the sockets get ready one or two at a time: when a wait finds more,
+// many clients are busy, a sleep's wake-up is shared by all their events and polling would burn
+// the time in which the next ones gather.
 constexpr auto kPollBeforeSleep = std::chrono::microseconds(50);
 constexpr auto kShortGap = std::chrono::microseconds(100);
+constexpr int kMostEventsToPoll = 2;
 
 }  // namespace
 
@@ -131,11 +135,16 @@ int EpollPort::WaitForReadiness(epoll_event* events, int timeoutMs) {
     do {
       count = ::epoll_wait(epollFd_, events, kEventsPerPoll, 0);
     } while (count == 0 && Clock::now() < until);
-    if (count != 0) return count;
+    if (count != 0) {
+      shortGaps_ = count <= kMostEventsToPoll;
+      return count;
+    }
   }
   const Clock::time_point start = Clock::now();
   const int count = ::epoll_wait(epollFd_, events, kEventsPerPoll, timeoutMs);
-  if (timeoutMs != 0) shortGaps_ = count > 0 && Clock::now() - start < kShortGap;
+  if (timeoutMs != 0) {
+    shortGaps_ = count > 0 && count <= kMostEventsToPoll && Clock::now() - start < kShortGap;
+  }
   return count;
 }
 

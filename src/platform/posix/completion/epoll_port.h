@@ -6,8 +6,9 @@
 // leader) sits in epoll_wait and performs the ready I/O itself; the others sleep on a condition
 // variable and are woken only when a completion waits for them or nobody leads any more. A
 // packet queued while the leader sits in epoll_wait and no follower is free wakes the leader
-// through an eventfd. While the traffic comes in short gaps, the leader polls for a moment before
-// it sleeps, which saves the costly wake-up of a sleeping thread.
+// through an eventfd. While the traffic comes in short gaps and from one or two sockets at a time,
+// the leader polls for a moment before it sleeps, which saves the costly wake-up of a sleeping
+// thread.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -66,7 +67,7 @@ class EpollPort {
   bool wakeWritten_ = false;  // the eventfd holds an unread wake-up
   uint32_t sleeping_ = 0;     // followers waiting on wakeup_
   uint32_t wakeTokens_ = 0;   // wake-ups granted to followers, not yet taken
-  bool shortGaps_ = false;    // the leader's: its last wait for readiness ended soon
+  bool shortGaps_ = false;    // the leader's: its last wait ended soon with one or two sockets
 };
 
 }  // namespace qolv::platform::posix
