@@ -7,13 +7,16 @@
 #
 # usage: bench/run-engine-bench.sh [--wine] [--rounds N] [--duration S] [--warmup S] [--threads N]
 #                                  [--servers LIST] [--connections N] [--no-memory]
-#                                  [--also NAME=PROGRAM]... [--loads "C/P C/P ..."]
+#                                  [--also NAME=PROGRAM]... [--loads "C/P C/P ..."] [--syscalls]
 #   --rounds    how many times each server meets each load (default 3); medians are printed
 #   --threads   threads of each server (default 1: one per core it is given); libuv runs one only
 #   --servers   a comma-separated choice of engine, asio, libuv, epoll (default all that are built)
 #   --also      measures another build of the engine's frame server beside the others, under
 #               NAME (for example one built from an earlier commit into /tmp); may repeat
 #   --loads     which (C, P) loads to run (default "1/1 8/4 64/16")
+#   --syscalls  also counts each server's system calls per answered frame with perf (root, and
+#               the linux-perf package); unlike the CPU time this count hardly varies from run
+#               to run, so it shows a change in how the servers meet the kernel on a noisy machine
 #   --wine      runs the engine's Windows build (build/mingw/bin/engine_frame_server.exe) under
 #               Wine; the references and the load generator stay native.
 # Needs: cmake --build --preset release --target qolv-loadgen engine_frame_server asio_frame_server
@@ -32,6 +35,7 @@ WINE=0
 CHOSEN=engine,asio,libuv,epoll
 ALSO=()
 LOADS="1/1 8/4 64/16"
+SYSCALLS=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --wine) WINE=1 ;;
@@ -44,12 +48,17 @@ while [ $# -gt 0 ]; do
     --no-memory) MEMORY=0 ;;
     --also) ALSO+=("$2"); shift ;;
     --loads) LOADS=$2; shift ;;
+    --syscalls) SYSCALLS=1 ;;
     *) fail "unknown argument $1 (see the head of $0)" ;;
   esac
   shift
 done
 [[ "$ROUNDS" =~ ^[1-9][0-9]?$ ]] || fail "--rounds must be 1 to 99"
 [[ "$THREADS" =~ ^[1-9][0-9]*$ ]] || fail "--threads must be a positive number"
+if [ "$SYSCALLS" = 1 ]; then
+  command -v perf >/dev/null || fail "--syscalls needs perf (apt-get install linux-perf)"
+  perf stat -e raw_syscalls:sys_enter -- true >/dev/null 2>&1 || fail "--syscalls: perf cannot count system calls here (run as root)"
+fi
 
 BIN=build/release/bin
 LOADGEN=$BIN/qolv-loadgen
@@ -110,25 +119,37 @@ declare -A RESULT=()
 # measure NAME C P ROUND: one load run against the running server.
 measure() {
   local name=$1 c=$2 p=$3 round=$4 pid=${PID[$1]} before after line answered total cpu_us key
+  local counter=0 counts=build/bench-syscalls-$1.txt calls=- per_frame=-
+  if [ "$SYSCALLS" = 1 ]; then
+    perf stat -x, -o "$counts" -e raw_syscalls:sys_enter -p "$pid" &
+    counter=$!
+  fi
   before=$(cpu_ticks "$pid")
   line=$(taskset -c "$LOADGEN_CORE" "$LOADGEN" --port "${PORT[$name]}" --mode heartbeat -c "$c" -p "$p" \
            --duration "$DURATION" --warmup "$WARMUP") || true
   after=$(cpu_ticks "$pid")
+  if [ "$counter" != 0 ]; then
+    kill -INT "$counter"
+    wait "$counter" || true
+    calls=$(awk -F, '/raw_syscalls:sys_enter/ { print $1 }' "$counts")
+  fi
   [ -n "$line" ] || fail "the load generator printed nothing for $name c=$c p=$p"
   answered=$(field answered "$line")
   total=$(( answered + $(field warmup_answered "$line") ))
   # The CPU counter runs through the warm-up too, so it is shared out over every answered frame.
   cpu_us=$(awk -v t=$(( after - before )) -v hz="$CLK_TCK" -v n="$total" \
              'BEGIN { if (n == 0) print "-"; else printf "%.3f", t * 1e6 / hz / n }')
+  [ "$calls" = - ] || per_frame=$(awk -v k="$calls" -v n="$total" 'BEGIN { if (n == 0) print "-"; else printf "%.4f", k / n }')
   key="$name,$c,$p"
   RESULT[$key,fps]+="$(field frames_per_s "$line") "
   RESULT[$key,p50]+="$(field p50_us "$line") "
   RESULT[$key,p99]+="$(field p99_us "$line") "
   RESULT[$key,p999]+="$(field p999_us "$line") "
   RESULT[$key,cpu]+="$cpu_us "
+  RESULT[$key,sys]+="$per_frame "
   echo "run=$round server=$name c=$c p=$p frames_per_s=$(field frames_per_s "$line") p50_us=$(field p50_us "$line")" \
        "p99_us=$(field p99_us "$line") p999_us=$(field p999_us "$line") cpu_us_per_frame=$cpu_us" \
-       "errors=$(field errors "$line") sent=$(field sent "$line") answered=$answered"
+       "syscalls_per_frame=$per_frame errors=$(field errors "$line") sent=$(field sent "$line") answered=$answered"
 }
 
 # The median, the lowest and the highest of the numbers in $1.
@@ -161,10 +182,11 @@ for point in "${POINTS[@]}"; do
   read -r c p <<<"$point"
   for name in "${SERVERS[@]}"; do
     key="$name,$c,$p"
-    for figure in fps p50 p99 p999 cpu; do MEDIAN[$key,$figure]=$(median "${RESULT[$key,$figure]}"); done
+    for figure in fps p50 p99 p999 cpu sys; do MEDIAN[$key,$figure]=$(median "${RESULT[$key,$figure]}"); done
     echo "median server=$name c=$c p=$p frames_per_s=${MEDIAN[$key,fps]} p50_us=${MEDIAN[$key,p50]}" \
          "p99_us=${MEDIAN[$key,p99]} p999_us=${MEDIAN[$key,p999]} cpu_us_per_frame=${MEDIAN[$key,cpu]}" \
-         "cpu_lowest=$(lowest "${RESULT[$key,cpu]}") cpu_highest=$(highest "${RESULT[$key,cpu]}") runs=$ROUNDS"
+         "cpu_lowest=$(lowest "${RESULT[$key,cpu]}") cpu_highest=$(highest "${RESULT[$key,cpu]}")" \
+         "syscalls_per_frame=${MEDIAN[$key,sys]} runs=$ROUNDS"
   done
   [ -n "${MEDIAN[engine,$c,$p,fps]:-}" ] || continue
   for name in "${SERVERS[@]}"; do
@@ -174,7 +196,8 @@ for point in "${POINTS[@]}"; do
     echo "ratio engine/$name c=$c p=$p frames_per_s=$(ratio "${MEDIAN[$e,fps]}" "${MEDIAN[$o,fps]}")" \
          "p50_us=$(ratio "${MEDIAN[$e,p50]}" "${MEDIAN[$o,p50]}") p99_us=$(ratio "${MEDIAN[$e,p99]}" "${MEDIAN[$o,p99]}")" \
          "p999_us=$(ratio "${MEDIAN[$e,p999]}" "${MEDIAN[$o,p999]}")" \
-         "cpu_us_per_frame=$(ratio "${MEDIAN[$e,cpu]}" "${MEDIAN[$o,cpu]}")"
+         "cpu_us_per_frame=$(ratio "${MEDIAN[$e,cpu]}" "${MEDIAN[$o,cpu]}")" \
+         "syscalls_per_frame=$(ratio "${MEDIAN[$e,sys]}" "${MEDIAN[$o,sys]}")"
   done
 done
 
