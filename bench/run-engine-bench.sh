@@ -129,7 +129,7 @@ measure() {
            --duration "$DURATION" --warmup "$WARMUP") || true
   after=$(cpu_ticks "$pid")
   if [ "$counter" != 0 ]; then
-    kill -INT "$counter"
+    kill -INT "$counter" 2>/dev/null || true
     wait "$counter" || true
     calls=$(awk -F, '/raw_syscalls:sys_enter/ { print $1 }' "$counts")
   fi
