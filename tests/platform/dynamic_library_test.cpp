@@ -16,9 +16,13 @@ namespace qolv::platform {
 namespace {
 
 TEST(DynamicLibrary, PathBesideExecutableUsesTheExecutablesFolder) {
+  SetSystemError(0);
   const std::string executable = ExecutablePath();
+  ASSERT_NE(executable.find_last_of(kPathSeparator), std::string::npos)
+      << "executable path \"" << executable << "\", system error " << GetSystemError();
   const std::string path = PathBesideExecutable("Some.dll");
-  EXPECT_EQ(path, executable.substr(0, executable.find_last_of(kPathSeparator) + 1) + "Some.dll");
+  EXPECT_EQ(path, executable.substr(0, executable.find_last_of(kPathSeparator) + 1) + "Some.dll")
+      << "system error " << GetSystemError();
 }
 
 // From a copy in a folder whose name no ANSI code page holds: the path is UTF-8 throughout.
