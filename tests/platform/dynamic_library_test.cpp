@@ -18,11 +18,11 @@ namespace {
 TEST(DynamicLibrary, PathBesideExecutableUsesTheExecutablesFolder) {
   SetSystemError(0);
   const std::string executable = ExecutablePath();
-  ASSERT_NE(executable.find_last_of(kPathSeparator), std::string::npos)
-      << "executable path \"" << executable << "\", system error " << GetSystemError();
+  const size_t cut = executable.find_last_of(kPathSeparator);
+  ASSERT_NE(cut, std::string::npos) << "executable path \"" << executable << "\", system error "
+                                    << GetSystemError();
   const std::string path = PathBesideExecutable("Some.dll");
-  EXPECT_EQ(path, executable.substr(0, executable.find_last_of(kPathSeparator) + 1) + "Some.dll")
-      << "system error " << GetSystemError();
+  EXPECT_EQ(path, executable.substr(0, cut + 1) + "Some.dll") << "system error " << GetSystemError();
 }
 
 // From a copy in a folder whose name no ANSI code page holds: the path is UTF-8 throughout.
